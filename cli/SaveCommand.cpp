@@ -1,0 +1,98 @@
+#include "cli/SaveCommand.h"
+
+#include <climits>
+#include <cstdio>
+#include <getopt.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "image/FlashImage.h"
+
+namespace {
+
+// What the window would show in a box goes to stderr as "Caption: text"; the
+// constant texts the dialog shows in its warning box get that caption here too.
+class StderrReporter : public IImageReporter {
+public:
+    void ErrorText(const char* constantText) override { std::fprintf(stderr, "Warning: %s\n", constantText); }
+    void MessageBox(const std::string& text, const std::string& caption, MessageIcon) override {
+        std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+    }
+};
+
+void PrintUsage(std::FILE* out) {
+    std::fputs(
+        "Usage: kestrel-cli save --output PATH [--lib DIR] FILE...\n"
+        "Resets the flash image, loads each FILE in order as Open File does, then saves\n"
+        "the result to PATH as Save As Bin does.\n"
+        "\n"
+        "  -o, --output PATH  file to write: the flash map when a font, bitmap or logo\n"
+        "                     section is placed; else a complete map that was loaded;\n"
+        "                     else the converted code image, with RmPgm.h written beside\n"
+        "                     PATH for a small program\n"
+        "  -l, --lib DIR      library folder holding FlashAddrAssign.h\n"
+        "                     (default: Lib/ beside the executable)\n"
+        "  -h, --help         show this help and exit\n"
+        "\n"
+        "Each FILE is a section file ending in its letter (name ending in bin), Motorola\n"
+        "S3/S7 code text (name ending in s), or a complete flash map of 0x60000, 0x80000,\n"
+        "0x90000 or 0xE0000 bytes (name ending in bin).\n"
+        "Messages are written to stderr as \"Caption: text\".\n"
+        "Exit status: 0 when every file was taken and the file was written, 1 otherwise,\n"
+        "2 for a usage error.\n",
+        out);
+}
+
+int UsageError(const char* problem) {
+    if (problem) std::fprintf(stderr, "save: %s\n", problem);
+    std::fputs("Try 'kestrel-cli save --help'.\n", stderr);
+    return 2;
+}
+
+std::string LibFolderBesideExecutable() {
+    char path[PATH_MAX];
+    ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0) return "Lib";
+    std::string executable(path, static_cast<size_t>(length));
+    return executable.substr(0, executable.rfind('/')) + "/Lib";
+}
+
+}  // namespace
+
+int RunSaveCommand(int argc, char** argv) {
+    static const option kOptions[] = {
+        {"output", required_argument, nullptr, 'o'},
+        {"lib", required_argument, nullptr, 'l'},
+        {"help", no_argument, nullptr, 'h'},
+        {nullptr, 0, nullptr, 0},
+    };
+    std::string output;
+    std::string lib;
+    bool help = false;
+    optind = 0;  // a full restart of the option scanner: the command may run more than once per process
+    for (int c; (c = getopt_long(argc, argv, "o:l:h", kOptions, nullptr)) != -1;) {
+        switch (c) {
+        case 'o': output = optarg; break;
+        case 'l': lib = optarg; break;
+        case 'h': help = true; break;
+        default: return UsageError(nullptr);  // getopt has said what was wrong
+        }
+    }
+    if (help) {
+        PrintUsage(stdout);
+        return 0;
+    }
+    if (output.empty()) return UsageError("--output PATH is required");
+    if (optind >= argc) return UsageError("no update FILE given");
+    if (lib.empty()) lib = LibFolderBesideExecutable();
+
+    StderrReporter reporter;
+    CFlashImage image(reporter);
+    if (!image.ReadFlashAddrAssign(lib + "/FlashAddrAssign.h")) return 1;
+    image.ResetImage();
+    bool everyFileTaken = true;
+    for (int i = optind; i < argc; ++i) everyFileTaken = image.OnLoadFile(argv[i]) && everyFileTaken;
+    const bool saved = image.OnSaveFlashMap(output);
+    return everyFileTaken && saved ? 0 : 1;
+}

@@ -1,0 +1,99 @@
+#include "ImageTestSupport.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iterator>
+#include <stdexcept>
+#include <unistd.h>
+
+ScratchDir::ScratchDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "kestrel-image-XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    path = pattern;
+}
+
+ScratchDir::~ScratchDir() {
+    std::error_code ignored;
+    // Tests may have taken write permission away; give it back so removal works.
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all, ignored);
+    std::filesystem::remove_all(path, ignored);
+}
+
+void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+void WriteText(const std::string& path, const std::string& text) {
+    WriteBytes(path, std::vector<uint8_t>(text.begin(), text.end()));
+}
+
+std::vector<uint8_t> ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string ReadText(const std::string& path) {
+    std::vector<uint8_t> bytes = ReadBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+bool FileExists(const std::string& path) { return std::filesystem::exists(path); }
+
+std::string AddrAssignText(uint32_t code, uint32_t font, uint32_t bmp, uint32_t logo) {
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  "#ifndef FLASH_ADDR_ASSIGN_H\n#define CodeBufSize 0x%X\n#define FontBufSize 0x%X\n"
+                  "#define BmpBufSize 0x%X\n#define EsLogoPicBufSize 0x%X\n#endif\n",
+                  code, font, bmp, logo);
+    return text;
+}
+
+std::vector<uint8_t> SectionFile(uint32_t size, char letter) {
+    std::vector<uint8_t> bytes(size);
+    for (uint32_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(i * 7 + 1);
+    if (size > 0) bytes.back() = static_cast<uint8_t>(letter);
+    return bytes;
+}
+
+namespace {
+
+std::string Record(char type, uint32_t address, const std::vector<uint8_t>& data) {
+    std::vector<uint8_t> body = {static_cast<uint8_t>(data.size() + 5), static_cast<uint8_t>(address >> 24),
+                                 static_cast<uint8_t>(address >> 16), static_cast<uint8_t>(address >> 8),
+                                 static_cast<uint8_t>(address)};
+    body.insert(body.end(), data.begin(), data.end());
+    unsigned sum = 0;
+    std::string text = {'S', type};
+    char hex[3];
+    for (uint8_t b : body) {
+        sum += b;
+        std::snprintf(hex, sizeof hex, "%02X", b);
+        text += hex;
+    }
+    std::snprintf(hex, sizeof hex, "%02X", ~sum & 0xFF);
+    return text + hex + "\n";
+}
+
+}  // namespace
+
+std::string S3Record(uint32_t address, const std::vector<uint8_t>& data) { return Record('3', address, data); }
+std::string S7Record(uint32_t address) { return Record('7', address, {}); }
+
+LoadedImage::LoadedImage(uint32_t code, uint32_t font, uint32_t bmp, uint32_t logo) {
+    EXPECT_TRUE(image.ReadFlashAddrAssignText(AddrAssignText(code, font, bmp, logo), "test layout"));
+    image.ResetImage();
+}
+
+bool LoadedImage::Load(const std::string& name, const std::vector<uint8_t>& bytes) {
+    WriteBytes(dir / name, bytes);
+    return image.OnLoadFile(dir / name);
+}
+
+bool LoadedImage::LoadText(const std::string& name, const std::string& text) {
+    WriteText(dir / name, text);
+    return image.OnLoadFile(dir / name);
+}

@@ -1,0 +1,95 @@
+// `kestrel-cli save`, driven through its entry point.
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include "ImageTestSupport.h"
+#include "cli/SaveCommand.h"
+
+namespace {
+
+struct CommandResult {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+CommandResult RunSave(std::vector<std::string> args) {
+    args.insert(args.begin(), "save");
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    int status = RunSaveCommand(static_cast<int>(args.size()), argv.data());
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::string out = testing::internal::GetCapturedStdout();
+    return {status, out, testing::internal::GetCapturedStderr()};
+}
+
+class SaveCommand : public testing::Test {
+protected:
+    void SetUp() override {
+        ::mkdir((dir / "Lib").c_str(), 0755);
+        // Logo at 0x50000: a six-block flash, saved without a size warning.
+        WriteText(dir / "Lib/FlashAddrAssign.h", AddrAssignText(0x20000, 0x20000, 0x10000, 0x10000));
+        WriteBytes(dir / "font.bin", SectionFile(0x400, 'F'));
+        WriteBytes(dir / "logo.bin", SectionFile(0x200, 'E'));
+    }
+    ScratchDir dir;
+};
+
+TEST_F(SaveCommand, BuildsAndSavesTheFlashMap) {
+    auto r = RunSave({"--output", dir / "FlashMap.bin", "--lib", dir / "Lib", dir / "font.bin", dir / "logo.bin"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const auto map = ReadBytes(dir / "FlashMap.bin");
+    ASSERT_EQ(map.size(), 0x60000u);
+    EXPECT_EQ(map[0x20000 + 0x3FF], 'F');
+    EXPECT_EQ(map[0x50000 + 0x1FF], 'E');
+    EXPECT_EQ(CFlashImage::ReadBigEndian32(&map[0x60000 - 12]), 0x20000u);
+}
+
+TEST_F(SaveCommand, ConvertsSRecordsAndWritesTheHeaderBesideTheOutput) {
+    WriteText(dir / "prog.s", S3Record(0, {1, 2, 3, 4}) + S7Record(0));
+    auto r = RunSave({"-o", dir / "prog.bin", "-l", dir / "Lib", dir / "prog.s"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadBytes(dir / "prog.bin"), (std::vector<uint8_t>{0, 0, 0, 8, 1, 2, 3, 4, 'P'}));
+    EXPECT_TRUE(FileExists(dir / "RmPgm.h"));
+}
+
+TEST_F(SaveCommand, RefusedFileIsToldWithItsCaptionAndFailsTheRun) {
+    WriteBytes(dir / "bitmap.bin", SectionFile(0x10000, 'B'));
+    auto r = RunSave({"--output", dir / "out.bin", "--lib", dir / "Lib", dir / "font.bin", dir / "bitmap.bin"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Warning: Bitmap section is too large!\n");
+    EXPECT_TRUE(FileExists(dir / "out.bin"));  // the rest is still saved, as the window would
+
+    r = RunSave({"--output", dir / "out.bin", "--lib", dir / "Lib", dir / "notes.txt"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Error: The open file is not the right type!\n"), std::string::npos) << r.err;
+}
+
+TEST_F(SaveCommand, MissingAddressFileFailsBeforeAnyFileIsRead) {
+    auto r = RunSave({"--output", dir / "out.bin", "--lib", dir / "nowhere", dir / "font.bin"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Error: Can't read flash address file " + dir / "nowhere/FlashAddrAssign.h"),
+              std::string::npos)
+        << r.err;
+    EXPECT_FALSE(FileExists(dir / "out.bin"));
+}
+
+TEST_F(SaveCommand, UsageErrorsAndHelp) {
+    EXPECT_EQ(RunSave({dir / "font.bin"}).status, 2);                        // no output
+    EXPECT_EQ(RunSave({"--output", dir / "out.bin"}).status, 2);             // no file
+    EXPECT_EQ(RunSave({"--frobnicate", "--output", "x", "y"}).status, 2);    // unknown option
+    EXPECT_EQ(RunSave({"--output"}).status, 2);                               // option without its value
+    auto help = RunSave({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("kestrel-cli save --output PATH [--lib DIR] FILE..."), std::string::npos);
+    EXPECT_FALSE(FileExists(dir / "out.bin"));
+}
+
+}  // namespace
