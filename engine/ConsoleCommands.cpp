@@ -1,0 +1,61 @@
+// Starting an update and the console commands the operator can type.
+#include <array>
+
+#include "engine/UIThread.h"
+
+namespace {
+
+constexpr uint32_t kCrystalCount = 5;
+constexpr uint32_t kWakeUpPauseMs = 10;
+constexpr uint32_t kDrainLimitMs = 3000;
+
+const std::array<uint8_t, 16> kResetPattern = [] {
+    std::array<uint8_t, 16> p{};
+    p.fill(0xFF);
+    return p;
+}();
+
+const std::array<uint8_t, 16> kDemoPattern = [] {
+    std::array<uint8_t, 16> p{};
+    p.fill(0xEE);
+    return p;
+}();
+
+}  // namespace
+
+void CUIThread::OnStartUpdate(uint32_t crystalIndex) {
+    if (crystalIndex >= kCrystalCount) {
+        boxes.ShowMessageBox("No crystal is chosen (choice " + std::to_string(crystalIndex) +
+                                 "): pick 4M, 8M, 13.5M, 16M or 27M and start again.",
+                             "Error", BoxIcon::Warning);
+        return;
+    }
+    CrystalIndex = crystalIndex;
+
+    // Wake the board at the line settings in use, then listen at its boot speed.
+    Comm->WriteBytes(kResetPattern.data(), kResetPattern.size());
+    sleeper.SleepMs(kWakeUpPauseMs);
+    const std::string settings = std::string(BootSpeeds[crystalIndex]) + ",N,8,1";
+    if (Comm->IsOpen()) {
+        // At 9600 baud the 16 bytes need 17 ms; the close must not cut them off.
+        Comm->DrainOutput(kDrainLimitMs);
+        Comm->ClosePort();
+    }
+    OpenLine(settings);
+}
+
+void CUIThread::OnConsoleCommand(const std::string& command, uint32_t crystalIndex) {
+    if (command == "reset") {
+        Comm->WriteBytes(kResetPattern.data(), kResetPattern.size());
+    } else if (command == "initflash") {
+        // An erase is an update of nothing: the board is told the whole map is
+        // 0xFFFFFFFF bytes and programs it erased.
+        image.CodeLen = image.FontLen = image.BmpLen = image.LogoLen = 0;
+        image.FlashMapLen = 0xFFFFFFFF;
+        shared.UpdateArmed = 1;
+        Log("----Erase Flash:");
+        OnStartUpdate(crystalIndex);
+    } else if (command == "pcdemo") {
+        Comm->WriteBytes(kDemoPattern.data(), kDemoPattern.size());
+    }
+}

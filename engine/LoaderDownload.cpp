@@ -1,0 +1,103 @@
+// The two loader programs the board asks for before any update data.
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "engine/UIThread.h"
+
+namespace {
+
+constexpr uint32_t kBlockSize = 2048;
+constexpr uint8_t kLoader1Start = 0x18;
+constexpr uint32_t kHeaderBytes = 4;
+constexpr uint32_t kTrailerBytes = 1;
+constexpr uint32_t kHeaderPauseMs = 30;
+constexpr uint32_t kBlockPauseMs = 300;
+
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& out) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return false;
+    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
+// Loader 1 must leave the line before it is closed for the switch to 115200 baud; the
+// pause is long enough for the crystal's boot speed.
+uint32_t Loader1PauseMs(const std::string& crystal) {
+    if (crystal == "4M")
+        return 2300;
+    if (crystal == "27M")
+        return 300;
+    return 1000;
+}
+
+}  // namespace
+
+void CUIThread::SendLoader1() {
+    const std::string crystal = kCrystalTexts[CrystalIndex];
+    const std::string path = shared.LibraryFolder() + "/Pgm_" + crystal + ".bin";
+    std::vector<uint8_t> file;
+    if (!ReadWholeFile(path, file)) {
+        boxes.ShowMessageBox("Open pgm1 failed!\n" + path, "Error", BoxIcon::Warning);
+        return;
+    }
+    const size_t length = file.size();
+    if (length < kHeaderBytes + kTrailerBytes) {
+        boxes.ShowMessageBox("Open pgm1 failed!\n" + path + ": " + std::to_string(length) +
+                                 " bytes is too short for a loader (4-byte header, body, 1 trailer byte).",
+                             "Error", BoxIcon::Warning);
+        return;
+    }
+    const size_t body = length - kHeaderBytes - kTrailerBytes;
+    if (body > kBlockSize) {
+        boxes.ShowMessageBox("Open pgm1 failed!\n" + path + ": its body of " + std::to_string(body) +
+                                 " bytes does not fit the 2048-byte block of loader 1.",
+                             "Error", BoxIcon::Warning);
+        return;
+    }
+
+    const uint8_t start = kLoader1Start;
+    Comm->WriteBytes(&start, 1);
+    std::vector<uint8_t> block(kBlockSize, 0x00);
+    std::copy_n(file.begin() + kHeaderBytes, body, block.begin());
+    Comm->WriteBytes(block.data(), kBlockSize);
+    sleeper.SleepMs(Loader1PauseMs(crystal));
+}
+
+void CUIThread::SendLoader2() {
+    const std::string path = shared.LibraryFolder() + "/Pgm_M850T.bin";
+    std::vector<uint8_t> file;
+    if (!ReadWholeFile(path, file)) {
+        boxes.ShowMessageBox("Open pgm2 failed!\n" + path, "Error", BoxIcon::Warning);
+        return;
+    }
+    const size_t length = file.size();
+    if (length < kHeaderBytes + kTrailerBytes) {
+        boxes.ShowMessageBox("Open pgm2 failed!\n" + path + ": " + std::to_string(length) +
+                                 " bytes is too short for a loader (4-byte header, body, 1 trailer byte).",
+                             "Error", BoxIcon::Warning);
+        return;
+    }
+
+    std::vector<uint8_t> block(kBlockSize, 0x00);
+    std::copy_n(file.begin(), kHeaderBytes, block.begin());
+    Comm->WriteBytes(block.data(), kHeaderBytes);
+    sleeper.SleepMs(kHeaderPauseMs);
+
+    // The body in whole blocks, then the rest; the trailer byte stays behind.
+    size_t position = kHeaderBytes;
+    const size_t blocks = (length - kHeaderBytes - kTrailerBytes) / kBlockSize;
+    for (size_t i = 0; i < blocks; ++i) {
+        std::copy_n(file.begin() + position, kBlockSize, block.begin());
+        Comm->WriteBytes(block.data(), kBlockSize);
+        position += kBlockSize;
+        sleeper.SleepMs(kBlockPauseMs);
+    }
+    const size_t rest = length - position - kTrailerBytes;
+    std::fill(block.begin(), block.end(), 0x00);
+    std::copy_n(file.begin() + position, rest, block.begin());
+    Comm->WriteBytes(block.data(), static_cast<uint32_t>(rest));
+    sleeper.SleepMs(kBlockPauseMs);
+}

@@ -1,0 +1,106 @@
+#include "engine/ProfileFile.h"
+
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+std::string Trim(const std::string& s) {
+    const auto first = s.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos)
+        return {};
+    const auto last = s.find_last_not_of(" \t\r\n");
+    return s.substr(first, last - first + 1);
+}
+
+bool SameName(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// The list items of the line settings, by stored index.
+const std::vector<std::string> kBaudRates = {"115200", "19200", "57600", "38400", "9600"};
+const std::vector<std::string> kParities = {"None", "Even", "Odd"};
+const std::vector<std::string> kDataBits = {"8"};
+const std::vector<std::string> kStopBits = {"1"};
+constexpr int kPortChoices = 6;
+constexpr int kCrystalChoices = 5;
+
+std::string Item(const std::vector<std::string>& list, int index) {
+    return index >= 0 && index < static_cast<int>(list.size()) ? list[static_cast<size_t>(index)] : std::string();
+}
+
+}  // namespace
+
+ProfileFile ProfileFile::Load(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return {};
+    std::stringstream text;
+    text << in.rdbuf();
+    return Parse(text.str());
+}
+
+ProfileFile ProfileFile::Parse(const std::string& text) {
+    ProfileFile profile;
+    std::string section;
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        const std::string t = Trim(line);
+        if (t.empty() || t[0] == ';')
+            continue;
+        if (t[0] == '[') {
+            const auto close = t.find(']');
+            section = Trim(t.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+            continue;
+        }
+        const auto eq = t.find('=');
+        if (eq == std::string::npos)
+            continue;
+        profile.entries.push_back({section, Trim(t.substr(0, eq)), Trim(t.substr(eq + 1))});
+    }
+    return profile;
+}
+
+std::optional<std::string> ProfileFile::GetString(const std::string& section, const std::string& key) const {
+    for (const auto& e : entries)
+        if (SameName(e.section, section) && SameName(e.key, key))
+            return e.value;
+    return std::nullopt;
+}
+
+int ProfileFile::GetInt(const std::string& section, const std::string& key) const {
+    const auto value = GetString(section, key);
+    if (!value)
+        return 0;
+    long long n = 0;
+    size_t i = 0;
+    while (i < value->size() && std::isdigit(static_cast<unsigned char>((*value)[i])) && n < 1000000000)
+        n = n * 10 + ((*value)[i++] - '0');
+    return static_cast<int>(n);  // a sign or text in front reads as 0
+}
+
+OperatorSettings OperatorSettings::Load(const std::string& libFolder) {
+    OperatorSettings s;
+    s.profile = ProfileFile::Load(libFolder + "/" + kFileName);
+    const ProfileFile& p = s.profile;
+    const int port = p.GetInt("COM", "portno");
+    s.portNumber = port < kPortChoices ? static_cast<unsigned>(port) + 1 : 0;
+    const std::string parity = Item(kParities, p.GetInt("COM", "parity"));
+    s.lineSettings = Item(kBaudRates, p.GetInt("COM", "baudrate")) + "," + parity.substr(0, parity.empty() ? 0 : 1) +
+                     "," + Item(kDataBits, p.GetInt("COM", "databits")) + "," +
+                     Item(kStopBits, p.GetInt("COM", "stopbits"));
+    const int crystal = p.GetInt("PLANT", "XTLO");
+    s.crystalIndex = crystal < kCrystalChoices ? crystal : -1;
+    return s;
+}
+
+std::string OperatorSettings::DeviceForPort(unsigned n) const {
+    if (const auto device = profile.GetString("PORTS", "com" + std::to_string(n)); device && !device->empty())
+        return *device;
+    return "/dev/ttyS" + std::to_string(n == 0 ? 0 : n - 1);
+}

@@ -1,0 +1,41 @@
+#pragma once
+#include <optional>
+#include <string>
+#include <vector>
+
+// The settings file in the library folder, read the way Windows profile files are:
+// sections in square brackets, "key=value" lines, names compared without regard to
+// case, blanks around names and values ignored, the first occurrence counting.
+class ProfileFile {
+public:
+    // An absent or unreadable file reads as empty: every key takes its default.
+    static ProfileFile Load(const std::string& path);
+    static ProfileFile Parse(const std::string& text);
+
+    // The value's text, or nothing when the section or key is absent.
+    std::optional<std::string> GetString(const std::string& section, const std::string& key) const;
+    // The leading decimal integer of the value. Missing, not a number, or negative: 0
+    // (a list index that cannot be negative).
+    int GetInt(const std::string& section, const std::string& key) const;
+
+private:
+    struct Entry {
+        std::string section, key, value;
+    };
+    std::vector<Entry> entries;
+};
+
+// Settings the front ends take from the file: the line ("COM" section, stored as
+// list indexes), the crystal ("PLANT"), and which device each COM port number means.
+struct OperatorSettings {
+    static constexpr const char* kFileName = "M850T.ini";
+
+    std::string lineSettings = "115200,N,8,1";  // empty fields where an index is out of range
+    unsigned portNumber = 1;                    // "portno" + 1
+    int crystalIndex = 0;                       // "XTLO"; -1 when beyond the list
+    ProfileFile profile;
+
+    static OperatorSettings Load(const std::string& libFolder);
+    // The device of COM port n: "comN" in the [PORTS] section, else /dev/ttyS<n-1>.
+    std::string DeviceForPort(unsigned portNumber) const;
+};

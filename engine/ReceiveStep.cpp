@@ -1,0 +1,130 @@
+// The worker's receive step: the board's bytes are console text while no update is
+// armed, and one-character requests while one is.
+#include <sched.h>
+
+#include <algorithm>
+
+#include "engine/UIThread.h"
+
+namespace {
+
+constexpr uint32_t kReadChunk = 1000;
+constexpr uint32_t kReadWaitMs = 10;
+constexpr uint32_t kConsolePauseMs = 20;
+
+// Replies of the board during an update.
+constexpr uint8_t kReplyLoader1 = 'W';
+constexpr uint8_t kReplyLoader2 = 'Z';
+constexpr uint8_t kReplyHeader = 'S';
+constexpr uint8_t kReplyFlashMap = 'A';
+constexpr uint8_t kReplyCode = 'C';
+constexpr uint8_t kReplyFont = 'F';
+constexpr uint8_t kReplyBitmap = 'B';
+constexpr uint8_t kReplyLogo = 'E';
+constexpr uint8_t kReplyDone = 'D';
+constexpr uint8_t kFirstProgress = 1;
+constexpr uint8_t kLastProgress = 16;
+
+}  // namespace
+
+void CUIThread::OnSerialReceive(uint32_t p) {
+    if (p != PortNumber)
+        return;
+    if (shared.UpdateArmed == 0)
+        ConsoleReceive();
+    else
+        UpdateReceive();
+}
+
+void CUIThread::ConsoleReceive() {
+    if (!shared.SharedText.IsEmpty()) {
+        // The dialog has not taken the last chunk yet. The bytes stay queued in the
+        // driver; look again shortly, since the board may not send anything more.
+        consoleBytesStalled = Comm->IsOpen();
+        return;
+    }
+    consoleBytesStalled = false;
+    std::array<uint8_t, kReadChunk> chunk{};
+    const uint32_t n = Comm->ReadAvailable(chunk.data(), kReadChunk, kReadWaitMs);
+    // A zero first byte would read as an empty slot, so leading NULs are dropped; the
+    // text behind them still reaches the dialog.
+    uint32_t skip = 0;
+    while (skip < n && chunk[skip] == 0)
+        ++skip;
+    if (skip == n)
+        return;
+    shared.SharedText.Publish(chunk.data() + skip, n - skip);
+    OwnerWnd.PostWindowMessage(WM_RX_TEXT, n - skip, 0);
+    sched_yield();
+    sleeper.SleepMs(kConsolePauseMs);
+}
+
+void CUIThread::UpdateReceive() {
+    // Replies are read into a buffer of their own, so a stray byte during an update can
+    // never sit in the console slot and hold up the console afterwards.
+    const uint32_t n = Comm->ReadAvailable(ReplyBuf.data(), kReadChunk, kReadWaitMs);
+    // The board sends each reply alone and waits for its answer: a read of more than
+    // one byte is not a reply that can be trusted, and nothing is answered.
+    if (n != 1)
+        return;
+    const uint8_t r = ReplyBuf[0];
+    auto clearReply = [this] { std::fill(ReplyBuf.begin(), ReplyBuf.begin() + 100, 0); };
+
+    switch (r) {
+    case kReplyLoader1:
+        SentBytes = 0;
+        clearReply();
+        Log("1.Loading loader 1...");
+        SendLoader1();
+        ReopenAtFullSpeed();
+        PostStatus(STATUS_PROGRESS, 1);
+        return;
+    case kReplyLoader2:
+        clearReply();
+        Log("2.Loading loader 2....");
+        SendLoader2();
+        PostStatus(STATUS_PROGRESS, 3);
+        Log("3.Loading update data....");
+        return;
+    case kReplyHeader:
+        clearReply();
+        SendSectionHeader();
+        return;
+    case kReplyFlashMap:
+        clearReply();
+        SendSection(image.FlashMapLen, image.CodeStart);
+        return;
+    case kReplyCode:
+        clearReply();
+        SendSection(image.CodeLen, image.CodeStart);
+        return;
+    case kReplyFont:
+        clearReply();
+        SendSection(image.FontLen, image.FontStart);
+        return;
+    case kReplyBitmap:
+        clearReply();
+        SendSection(image.BmpLen, image.BmpStart);
+        return;
+    case kReplyLogo:
+        clearReply();
+        SendSection(image.LogoLen, image.LogoStart);
+        return;
+    case kReplyDone:
+        Log("5.Update finished!!!");
+        clearReply();
+        ReopenAtFullSpeed();
+        shared.UpdateArmed = 0;
+        PostStatus(STATUS_UPDATE_DONE, 0);
+        return;
+    default:
+        break;
+    }
+    if (r >= kFirstProgress && r <= kLastProgress) {
+        // The board programs the flash in sixteenths: 62 … 100.
+        if (r == kFirstProgress)
+            Log("4.Programing flash....");
+        PostStatus(STATUS_PROGRESS, ((r * 40) >> 4) + 60);
+        clearReply();
+    }
+}

@@ -1,0 +1,69 @@
+// The section header and the flash data the board asks for after loader 2.
+#include <algorithm>
+#include <array>
+#include <vector>
+
+#include "engine/UIThread.h"
+
+namespace {
+
+constexpr uint32_t kBlockSize = 2048;
+constexpr uint32_t kHeaderPauseMs = 30;
+constexpr uint32_t kBlockPauseMs = 300;
+
+void PutLittleEndian32(uint8_t* out, uint32_t value) {
+    for (int i = 0; i < 4; ++i)
+        out[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+}  // namespace
+
+void CUIThread::SendSectionHeader() {
+    // Ten little-endian words: the four area sizes, the four section lengths, the
+    // flash map length and the reserve flag, as they stand when the board asks.
+    const uint32_t words[10] = {
+        image.BufSizes[0], image.BufSizes[1], image.BufSizes[2], image.BufSizes[3],
+        image.CodeLen,     image.FontLen,     image.BmpLen,      image.LogoLen,
+        image.FlashMapLen, static_cast<uint32_t>(shared.ReserveProgram.load()),
+    };
+    std::array<uint8_t, 40> header{};
+    for (size_t i = 0; i < 10; ++i)
+        PutLittleEndian32(header.data() + 4 * i, words[i]);
+    Comm->WriteBytes(header.data(), static_cast<uint32_t>(header.size()));
+    sleeper.SleepMs(kHeaderPauseMs);
+}
+
+void CUIThread::SendSection(uint32_t length, uint32_t start) {
+    uint32_t total = image.CodeLen + image.FontLen + image.BmpLen + image.LogoLen;
+    if (total == 0)
+        total = image.FlashMapLen;
+
+    // Never read past the image, whatever the lengths say (an erase asks for the
+    // whole 0xFFFFFFFF-byte map): the run is cut at the end of the buffer.
+    const uint32_t imageSize = static_cast<uint32_t>(kImageBufSize);
+    const uint32_t n = start >= imageSize ? 0 : std::min(length, imageSize - start);
+    const uint8_t* source = image.ImageBuf.data() + std::min(start, imageSize);
+
+    auto postProgress = [&] {
+        // With nothing to send at all, everything there was has gone: 60.
+        const uint64_t percent = total == 0 ? 60 : uint64_t{SentBytes} * 57 / total + 3;
+        PostStatus(STATUS_PROGRESS, static_cast<int64_t>(percent));
+    };
+
+    std::vector<uint8_t> block(kBlockSize);
+    const uint32_t blocks = n / kBlockSize;
+    for (uint32_t i = 0; i < blocks; ++i) {
+        std::copy_n(source + size_t{kBlockSize} * i, kBlockSize, block.begin());
+        Comm->WriteBytes(block.data(), kBlockSize);
+        SentBytes += kBlockSize;
+        postProgress();
+        sleeper.SleepMs(kBlockPauseMs);
+    }
+    const uint32_t rest = n - kBlockSize * blocks;
+    SentBytes += rest;
+    std::fill(block.begin(), block.end(), 0x00);
+    std::copy_n(source + size_t{kBlockSize} * blocks, rest, block.begin());
+    Comm->WriteBytes(block.data(), rest);
+    postProgress();
+    sleeper.SleepMs(kBlockPauseMs);
+}

@@ -1,0 +1,197 @@
+#include "engine/UIThread.h"
+
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <future>
+
+#include "serial/SerialLine.h"
+
+namespace {
+
+constexpr const char* kCantOpenPort = "Can't open port!";
+
+// While console bytes wait for the dialog to free the text slot, the worker looks
+// again this often instead of waiting for bytes that may never come.
+constexpr std::chrono::milliseconds kStalledConsoleRetry{20};
+
+}  // namespace
+
+CUIThread::CUIThread(SharedState& s, IWindowPoster& owner, IMessageBoxOwner& b, ISleeper& sl,
+                     std::unique_ptr<ISerialLine> line)
+    : shared(s), OwnerWnd(owner), boxes(b), sleeper(sl), Comm(std::move(line)), image(*this) {
+    if (!Comm)
+        Comm = std::make_unique<CSerialLine>();
+    if (auto* real = dynamic_cast<CSerialLine*>(Comm.get())) {
+        real->SetMessageBoxHook([this](const std::string& text, const std::string& caption) {
+            boxes.ShowMessageBox(text, caption, BoxIcon::Error);
+        });
+    }
+}
+
+CUIThread::~CUIThread() {
+    if (thread.joinable())
+        Quit();
+}
+
+void CUIThread::Start() {
+    std::promise<void> published;
+    auto started = published.get_future();
+    thread = std::thread([this, &published] {
+        shared.WorkerThreadId = static_cast<uint32_t>(syscall(SYS_gettid));
+        published.set_value();
+        InitInstance();
+        Run();
+        ExitInstance();
+    });
+    started.wait();
+}
+
+void CUIThread::InitInstance() {
+    // Start-up, in order: port 1, the id, notifications to this queue, the flash
+    // layout, nothing armed.
+    PortNumber = 1;
+    if (shared.WorkerThreadId == 0)
+        shared.WorkerThreadId = static_cast<uint32_t>(syscall(SYS_gettid));
+    Comm->SetNotifyThread(&queue);
+    image.ReadFlashAddrAssign(shared.LibraryFolder() + "/FlashAddrAssign.h");
+    shared.UpdateArmed = 0;
+}
+
+void CUIThread::Quit() {
+    if (!thread.joinable())
+        return;
+    queue.Post(ThreadMessage{WM_QUIT, 0, 0, {}});
+    thread.join();
+}
+
+bool CUIThread::PostThreadMessage(uint32_t id, uint32_t wParam, int64_t lParam, std::string text) {
+    if (shared.WorkerThreadId == 0)
+        return false;
+    return queue.Post(ThreadMessage{id, wParam, lParam, std::move(text)});
+}
+
+void CUIThread::Run() {
+    for (;;) {
+        ThreadMessage m;
+        if (consoleBytesStalled) {
+            auto next = queue.TakeFor(kStalledConsoleRetry);
+            if (!next) {
+                OnSerialReceive(PortNumber);
+                continue;
+            }
+            m = std::move(*next);
+        } else {
+            m = queue.Take();
+        }
+        if (m.id == WM_QUIT)
+            break;
+        Dispatch(m);
+    }
+}
+
+void CUIThread::ExitInstance() {
+    // End: nobody may post any more, nothing is busy, the line is released.
+    shared.WorkerThreadId = 0;
+    shared.BusyFlag = 0;
+    queue.Close();
+    Comm->SetNotifyThread(nullptr);
+    if (Comm->IsOpen())
+        Comm->ClosePort();
+}
+
+void CUIThread::Dispatch(const ThreadMessage& m) {
+    switch (m.id) {
+    case WM_OPEN_PORT: OnOpenPort(static_cast<uint32_t>(m.lParam)); break;
+    case WM_CLOSE_PORT: OnClosePort(); break;
+    case WM_LOAD_FILE: OnLoadFile(m.text); break;
+    case WM_SAVE_FLASH_MAP: OnSaveFlashMap(m.text); break;
+    case WM_RESET_IMAGE: OnResetImage(); break;
+    case WM_CONSOLE_COMMAND: OnConsoleCommand(m.text, static_cast<uint32_t>(m.lParam)); break;
+    case WM_START_UPDATE: OnStartUpdate(m.wParam); break;
+    case WM_SERIAL_RECEIVE: OnSerialReceive(m.wParam); break;
+    case WM_SERIAL_LINE_LOST: OnLineLost(m.wParam, static_cast<uint32_t>(m.lParam)); break;
+    default: break;  // the other line notifications have no handler
+    }
+}
+
+void CUIThread::OnOpenPort(uint32_t n) {
+    if (Comm->IsOpen())
+        Comm->ClosePort();
+    PortNumber = n;
+    const std::string settings = shared.SharedText.Text();
+    const bool opened = OpenLine(settings);
+    shared.SharedText.Clear();
+    PostStatus(STATUS_PORT_STATE, opened ? 1 : 0);
+}
+
+void CUIThread::OnClosePort() {
+    if (Comm->IsOpen())
+        Comm->ClosePort();
+}
+
+void CUIThread::OnResetImage() {
+    image.ResetImage();
+    shared.BusyFlag = 0;
+}
+
+void CUIThread::OnLoadFile(const std::string& path) {
+    image.OnLoadFile(path);
+    shared.BusyFlag = 0;
+}
+
+void CUIThread::OnSaveFlashMap(const std::string& path) {
+    image.OnSaveFlashMap(path);
+    shared.BusyFlag = 0;
+}
+
+bool CUIThread::OpenLine(const std::string& settings) {
+    const uint32_t n = PortNumber;
+    lineLostReported = false;
+    if (n >= 1 && n <= CSerialLine::kMaxPortNumber && Comm->OpenPort(n, settings))
+        return true;
+    ReportCantOpenPort();
+    return false;
+}
+
+void CUIThread::ReportCantOpenPort() {
+    const uint32_t n = PortNumber;
+    std::string text = kCantOpenPort;
+    if (n == 0 || n > CSerialLine::kMaxPortNumber)
+        text += "\nCOM" + std::to_string(n) + ": no such port (ports are numbered 1 to 1024)";
+    else if (!Comm->LastOpenError().empty())
+        text += "\n" + Comm->DeviceName() + ": " + Comm->LastOpenError();
+    boxes.ShowMessageBox(text, "Error", BoxIcon::Warning);
+}
+
+void CUIThread::ReopenAtFullSpeed() {
+    if (Comm->IsOpen()) {
+        // Whatever was written must be on the wire before the close for the speed change.
+        Comm->DrainOutput(3000);
+        Comm->ClosePort();
+    }
+    OpenLine(kFullSpeedSettings);
+}
+
+void CUIThread::OnLineLost(uint32_t n, uint32_t openCount) {
+    if (n != PortNumber || openCount != Comm->OpenCount() || !Comm->IsOpen() || lineLostReported)
+        return;
+    lineLostReported = true;
+    const std::string device = Comm->DeviceName();
+    // Release the device so that it can be opened again once it is back.
+    if (Comm->IsOpen())
+        Comm->ClosePort();
+    boxes.ShowMessageBox("The serial line was lost!\n" + device +
+                             ": the device hung up (unplugged, or closed at its far end).",
+                         "Error", BoxIcon::Error);
+}
+
+void CUIThread::PostStatus(uint32_t code, int64_t value) { OwnerWnd.PostWindowMessage(WM_WORKER_STATUS, code, value); }
+
+void CUIThread::Log(const char* constantText) { PostStatus(STATUS_LOG_TEXT, TextParam(constantText)); }
+
+void CUIThread::ErrorText(const char* constantText) { PostStatus(STATUS_ERROR_TEXT, TextParam(constantText)); }
+
+void CUIThread::MessageBox(const std::string& text, const std::string& caption, MessageIcon icon) {
+    boxes.ShowMessageBox(text, caption, icon == MessageIcon::Error ? BoxIcon::Error : BoxIcon::Warning);
+}

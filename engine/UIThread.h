@@ -1,0 +1,106 @@
+#pragma once
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "engine/Messages.h"
+#include "engine/MessageQueue.h"
+#include "engine/OwnerInterfaces.h"
+#include "engine/SharedState.h"
+#include "engine/Sleeper.h"
+#include "image/FlashImage.h"
+#include "serial/ISerialLine.h"
+
+// The worker: one thread with its own message queue that owns the serial line and the
+// flash image, handles the owner's requests one at a time in order, answers the
+// board's one-character replies during an update, and reports back by window messages.
+class CUIThread : private IImageReporter {
+public:
+    // Crystal choices, in the order of the crystal list, and their boot line speeds.
+    static constexpr const char* kCrystalTexts[5] = {"4M", "8M", "13.5M", "16M", "27M"};
+    static constexpr const char* BootSpeeds[5] = {"9600", "19200", "57600", "38400", "115200"};
+    static constexpr const char* kFullSpeedSettings = "115200,N,8,1";
+
+    // line: the serial line to use; without one the worker makes its own CSerialLine.
+    CUIThread(SharedState& shared, IWindowPoster& owner, IMessageBoxOwner& boxes, ISleeper& sleeper,
+              std::unique_ptr<ISerialLine> line = nullptr);
+    ~CUIThread() override;
+    CUIThread(const CUIThread&) = delete;
+    CUIThread& operator=(const CUIThread&) = delete;
+
+    // Starts the thread and returns once it has published WorkerThreadId, so the first
+    // request posted after Start() is never dropped.
+    void Start();
+    // Posts the quit request and waits for the thread to end.
+    void Quit();
+
+    // Posts a request; dropped (false) while no worker runs, as the dialog would.
+    bool PostThreadMessage(uint32_t id, uint32_t wParam, int64_t lParam, std::string text = {});
+    // Where the serial monitor posts; also lets tests post notifications themselves.
+    INotifyTarget& Queue() { return queue; }
+
+    // The start-up steps and one message's handling, on the caller's thread. The worker's
+    // own thread runs them; tests of the handlers call them directly.
+    void InitInstance();
+    void Dispatch(const ThreadMessage& m);
+
+    // Read-only views for the owner's tests and the front ends.
+    const CFlashImage& Image() const { return image; }
+    ISerialLine& Line() { return *Comm; }
+    uint32_t CurrentPortNumber() const { return PortNumber.load(); }
+
+private:
+    void Run();
+    void ExitInstance();
+
+    // Requests of the owner.
+    void OnOpenPort(uint32_t portNumber);
+    void OnClosePort();
+    void OnResetImage();
+    void OnLoadFile(const std::string& path);
+    void OnSaveFlashMap(const std::string& path);
+    void OnConsoleCommand(const std::string& command, uint32_t crystalIndex);
+    void OnStartUpdate(uint32_t crystalIndex);
+
+    // The board's replies.
+    void OnSerialReceive(uint32_t portNumber);
+    void ConsoleReceive();
+    void UpdateReceive();
+    void OnLineLost(uint32_t portNumber, uint32_t openCount);
+
+    // Downloads.
+    void SendLoader1();
+    void SendLoader2();
+    void SendSectionHeader();
+    void SendSection(uint32_t length, uint32_t start);
+
+    // Line helpers.
+    bool OpenLine(const std::string& settings);  // shows "Can't open port!" on failure
+    void ReopenAtFullSpeed();  // drains, closes, opens "115200,N,8,1"
+    void ReportCantOpenPort();
+    void PostStatus(uint32_t code, int64_t value);
+    void Log(const char* constantText);
+
+    // How the image code reports.
+    void ErrorText(const char* constantText) override;
+    void MessageBox(const std::string& text, const std::string& caption, MessageIcon icon) override;
+
+    SharedState& shared;
+    IWindowPoster& OwnerWnd;
+    IMessageBoxOwner& boxes;
+    ISleeper& sleeper;
+    std::unique_ptr<ISerialLine> Comm;
+    CMessageQueue queue;
+    std::thread thread;
+
+    std::atomic<uint32_t> PortNumber{1};
+    CFlashImage image;
+    uint32_t SentBytes = 0;
+    uint32_t CrystalIndex = 0;       // crystal of the update or erase under way
+    bool consoleBytesStalled = false;  // console bytes wait while the dialog holds the slot
+    bool lineLostReported = false;     // the operator hears of a lost line once per open
+    std::array<uint8_t, SharedTextSlot::kSize> ReplyBuf{};  // the board's replies in an update
+};
