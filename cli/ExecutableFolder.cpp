@@ -1,0 +1,15 @@
+#include "cli/ExecutableFolder.h"
+
+#include <unistd.h>
+
+#include <climits>
+
+std::string ExecutableFolder() {
+    char path[PATH_MAX] = {};
+    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0)
+        return ".";
+    const std::string exe(path, static_cast<size_t>(n));
+    const auto slash = exe.rfind('/');
+    return slash == std::string::npos ? std::string() : exe.substr(0, slash);
+}

@@ -1,0 +1,201 @@
+#include "cli/FlashCommands.h"
+
+#include <getopt.h>
+
+#include <cstdlib>
+#include <istream>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "cli/FlashSession.h"
+
+namespace {
+
+constexpr int kUsage = 2;
+
+const char* const kCrystals[] = {"4M", "8M", "13.5M", "16M", "27M"};
+
+const char* const kUpdateHelp =
+    "usage: kestrel-cli update (--device PATH | --port N) [--crystal 4M|8M|13.5M|16M|27M]\n"
+    "                          [--lib DIR] [--reserve] [--timeout SECONDS] FILE...\n"
+    "Loads the update files into a new flash image (section files ending in their letter,\n"
+    "S-record code ending in .s, complete flash maps) and writes it into the board.\n"
+    "  --device PATH   the serial device (e.g. /dev/ttyUSB0)\n"
+    "  --port N        COM port number, mapped to a device by [PORTS] in Lib/M850T.ini\n"
+    "  --crystal X     the board's crystal (default: XTLO in Lib/M850T.ini)\n"
+    "  --lib DIR       library folder (default: Lib/ beside the executable)\n"
+    "  --reserve       set the reserve-program flag in the section header\n"
+    "  --timeout S     give up after S seconds without a reply from the board\n"
+    "Exit status: 0 flashed, 1 failed, 2 usage error, 130 cancelled.\n";
+
+const char* const kEraseHelp =
+    "usage: kestrel-cli erase (--device PATH | --port N) [--crystal ...] [--lib DIR] [--timeout SECONDS]\n"
+    "Erases the board's whole flash (the \"initflash\" console command).\n";
+
+const char* const kConsoleHelp =
+    "usage: kestrel-cli console (--device PATH | --port N) [--settings 115200,N,8,1] [--save FILE]\n"
+    "Shows the board's console output line by line; each line typed on standard input\n"
+    "(\"reset\", \"pcdemo\", \"initflash\") is sent as a console command. Ends at the end of\n"
+    "input or on Ctrl-C; --save writes the lines to FILE, CR LF ended.\n";
+
+struct Parsed {
+    SessionOptions session;
+    std::string saveFile;
+    std::vector<std::string> files;
+    bool help = false;
+};
+
+bool ParseCrystal(const std::string& text, int& index) {
+    for (int i = 0; i < 5; ++i)
+        if (text == kCrystals[i]) {
+            index = i;
+            return true;
+        }
+    return false;
+}
+
+bool ParsePositive(const char* text, long max, long& value) {
+    char* end = nullptr;
+    value = std::strtol(text, &end, 10);
+    return end != text && *end == '\0' && value > 0 && value <= max;
+}
+
+// Returns false (after saying why on err) for a usage error.
+bool Parse(int argc, char** argv, bool update, bool console, std::ostream& err, Parsed& p) {
+    enum { kDevice = 1, kPort, kCrystal, kLib, kReserve, kTimeout, kSettings, kSave, kHelp };
+    const option all[] = {{"device", required_argument, nullptr, kDevice},
+                          {"port", required_argument, nullptr, kPort},
+                          {"crystal", required_argument, nullptr, kCrystal},
+                          {"lib", required_argument, nullptr, kLib},
+                          {"reserve", no_argument, nullptr, kReserve},
+                          {"timeout", required_argument, nullptr, kTimeout},
+                          {"settings", required_argument, nullptr, kSettings},
+                          {"save", required_argument, nullptr, kSave},
+                          {"help", no_argument, nullptr, kHelp},
+                          {nullptr, 0, nullptr, 0}};
+    optind = 0;  // fresh parse, also when called more than once in a process
+    opterr = 0;
+    int c;
+    while ((c = getopt_long(argc, argv, "+h", all, nullptr)) != -1) {
+        long n = 0;
+        int crystal = 0;
+        const bool flashing = !console;
+        switch (c) {
+        case kDevice: p.session.device = optarg; break;
+        case kPort:
+            if (!ParsePositive(optarg, 1024, n)) {
+                err << argv[0] << ": --port takes a number from 1 to 1024\n";
+                return false;
+            }
+            p.session.port = static_cast<unsigned>(n);
+            break;
+        case kCrystal:
+            if (!flashing || !ParseCrystal(optarg, crystal)) {
+                err << argv[0] << ": --crystal is one of 4M, 8M, 13.5M, 16M, 27M\n";
+                return false;
+            }
+            p.session.crystal = crystal;
+            break;
+        case kLib: p.session.libFolder = optarg; break;
+        case kReserve:
+            if (!update)
+                goto unknown;
+            p.session.reserve = true;
+            break;
+        case kTimeout:
+            if (!flashing || !ParsePositive(optarg, 86400, n)) {
+                err << argv[0] << ": --timeout takes a number of seconds\n";
+                return false;
+            }
+            p.session.timeoutSeconds = static_cast<int>(n);
+            break;
+        case kSettings:
+            if (!console)
+                goto unknown;
+            p.session.lineSettings = optarg;
+            break;
+        case kSave:
+            if (!console)
+                goto unknown;
+            p.saveFile = optarg;
+            break;
+        case 'h':
+        case kHelp: p.help = true; return true;
+        default:
+        unknown:
+            err << argv[0] << ": unknown or incomplete option '" << argv[optind - 1] << "'\n";
+            return false;
+        }
+    }
+    for (int i = optind; i < argc; ++i)
+        p.files.push_back(argv[i]);
+    if (p.session.device.empty() == (p.session.port == 0)) {
+        err << argv[0] << ": name the line with exactly one of --device PATH and --port N\n";
+        return false;
+    }
+    if (update && p.files.empty()) {
+        err << argv[0] << ": name at least one update file\n";
+        return false;
+    }
+    if (!update && !p.files.empty()) {
+        err << argv[0] << ": takes no files\n";
+        return false;
+    }
+    return true;
+}
+
+int Usage(std::ostream& err, const char* help) {
+    err << help;
+    return kUsage;
+}
+
+}  // namespace
+
+int RunUpdateCommand(int argc, char** argv, const CommandContext& ctx) {
+    Parsed p;
+    if (!Parse(argc, argv, true, false, ctx.err, p))
+        return Usage(ctx.err, kUpdateHelp);
+    if (p.help) {
+        ctx.out << kUpdateHelp;
+        return 0;
+    }
+    FlashSession session(p.session, ctx.sleeper, ctx.out, ctx.err, ctx.errIsTerminal, ctx.interrupts);
+    if (!session.OpenLine())
+        return ctx.interrupts ? FlashSession::kCancelled : FlashSession::kFailed;
+    if (!session.LoadFiles(p.files)) {
+        if (ctx.interrupts)
+            return FlashSession::kCancelled;
+        ctx.err << "Error: an update file was refused; the board was not touched\n";
+        return FlashSession::kFailed;
+    }
+    return session.Update();
+}
+
+int RunEraseCommand(int argc, char** argv, const CommandContext& ctx) {
+    Parsed p;
+    if (!Parse(argc, argv, false, false, ctx.err, p))
+        return Usage(ctx.err, kEraseHelp);
+    if (p.help) {
+        ctx.out << kEraseHelp;
+        return 0;
+    }
+    FlashSession session(p.session, ctx.sleeper, ctx.out, ctx.err, ctx.errIsTerminal, ctx.interrupts);
+    if (!session.OpenLine())
+        return ctx.interrupts ? FlashSession::kCancelled : FlashSession::kFailed;
+    return session.Erase();
+}
+
+int RunConsoleCommand(int argc, char** argv, const CommandContext& ctx) {
+    Parsed p;
+    if (!Parse(argc, argv, false, true, ctx.err, p))
+        return Usage(ctx.err, kConsoleHelp);
+    if (p.help) {
+        ctx.out << kConsoleHelp;
+        return 0;
+    }
+    FlashSession session(p.session, ctx.sleeper, ctx.out, ctx.err, ctx.errIsTerminal, ctx.interrupts);
+    if (!session.OpenLine())
+        return ctx.interrupts ? FlashSession::kCancelled : FlashSession::kFailed;
+    return session.Console(ctx.in, p.saveFile);
+}

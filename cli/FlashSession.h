@@ -1,0 +1,79 @@
+#pragma once
+#include <atomic>
+#include <chrono>
+#include <iosfwd>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/CliOwner.h"
+#include "cli/ProgressDisplay.h"
+#include "engine/ConsoleLines.h"
+#include "engine/ProfileFile.h"
+#include "engine/SharedState.h"
+#include "engine/Sleeper.h"
+
+class CUIThread;
+
+struct SessionOptions {
+    std::string device;         // --device: the line to use, as port 1
+    unsigned port = 0;          // --port: a COM number mapped through the settings file
+    std::string libFolder;      // --lib
+    std::optional<int> crystal; // --crystal, as an index into the crystal list
+    bool reserve = false;       // --reserve
+    int timeoutSeconds = 0;     // --timeout; 0 waits for the board as long as it takes
+    std::string lineSettings;   // --settings (console); else the settings file's line
+};
+
+// One headless run of the worker: it opens the line, loads the update files and
+// follows an update, an erase or the board's console, printing what the window would
+// show: log lines to `out`, progress and message boxes to `err`.
+class FlashSession {
+public:
+    static constexpr int kOk = 0;
+    static constexpr int kFailed = 1;
+    static constexpr int kCancelled = 130;
+
+    FlashSession(SessionOptions options, ISleeper& sleeper, std::ostream& out, std::ostream& err,
+                 bool errIsTerminal, const std::atomic<int>& interrupts);
+    ~FlashSession();
+
+    bool OpenLine();
+    // Resets the image and loads each file as Open File does; false when any file was
+    // refused or reported a problem.
+    bool LoadFiles(const std::vector<std::string>& files);
+    int Update();
+    int Erase();
+    // Shows the board's console lines; each line of `commands` is sent as a console
+    // command. Ends when `commands` ends (after a moment for the board's answer) or
+    // on Ctrl-C; then writes the lines to `saveFile` when one is named.
+    int Console(std::istream& commands, const std::string& saveFile);
+
+private:
+    int FollowUpdate();
+    int Cancel(int status);
+    void Pump(std::chrono::milliseconds wait);
+    void Handle(const ThreadMessage& m);
+    bool WaitWhileBusy();
+    void PrintConsoleText(uint32_t n);
+    int CrystalIndex() const;
+
+    SessionOptions options;
+    ISleeper& sleeper;
+    std::ostream& out;
+    std::ostream& err;
+    const std::atomic<int>& interrupts;
+    OperatorSettings settings;
+    SharedState shared;
+    CliOwner owner;
+    ProgressDisplay progress;
+    std::unique_ptr<CUIThread> worker;
+
+    ConsoleLines console;
+    size_t consolePrinted = 0;
+    int problems = 0;            // message boxes and error texts seen
+    std::optional<int> portState;
+    bool updateDone = false;
+    std::chrono::steady_clock::time_point lastActivity;
+};
