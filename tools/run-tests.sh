@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Builds Kestrel three times and runs every test: a plain build, an ASan+UBSan build
+# and a ThreadSanitizer build, then the fuzzers of the image code for a fixed time.
+# Ends with CTest's summary over all three builds.
+#
+#   tools/run-tests.sh [FUZZ_SECONDS]     (default 60 per fuzz target)
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root"
+fuzz_seconds=${1:-60}
+
+tools/setup-deps.sh
+
+configure() {  # folder, extra cmake arguments
+  cmake -S . -B "build/$1" -G Ninja "${@:2}" >/dev/null
+  cmake --build "build/$1" -j2
+}
+configure plain -DCMAKE_BUILD_TYPE=RelWithDebInfo
+configure asan -DCMAKE_BUILD_TYPE=Debug -DKESTREL_SANITIZE=asan
+configure tsan -DCMAKE_BUILD_TYPE=Debug -DKESTREL_SANITIZE=tsan
+
+tools/run-fuzz.sh build/fuzz "$fuzz_seconds"
+
+# One CTest run over the three builds, so the closing summary counts every test.
+mkdir -p build/all
+cat > build/all/CTestTestfile.cmake <<CTEST
+subdirs("$root/build/plain" "$root/build/asan" "$root/build/tsan")
+CTEST
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+ctest --test-dir build/all --output-on-failure -j2 --timeout 600
