@@ -105,8 +105,8 @@ bool CFlashImage::ConvertSRecordText(std::string_view text, const std::string& s
         return false;
     }
 
-    std::fill(FileBuf.begin(), FileBuf.end(), 0x00);
-    std::vector<uint8_t> conflictMap(kFileBufSize, 0);
+    std::memset(FileBuf.data(), 0x00, FileBuf.size());
+    std::vector<uint8_t> conflictMap(kFileBufSize);  // value-initialised: all addresses free
     // Each file's length comes from its own records alone, whatever came before.
     uint32_t runningEnd = 0;
     ForEachLine(text, [&](std::string_view line, size_t) { return ParseSRecordLine(line, runningEnd, conflictMap); });

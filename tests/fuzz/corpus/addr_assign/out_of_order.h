@@ -1,0 +1,5 @@
+#define CodeBufSize 0x60000
+#define BmpBufSize 0x20000
+#define FontBufSize 0x40000
+#define BmpBufSize 0x10000
+#define EsLogoPicBufSize 0x8000
