@@ -90,7 +90,7 @@ int RunSaveCommand(int argc, char** argv) {
     StderrReporter reporter;
     CFlashImage image(reporter);
     if (!image.ReadFlashAddrAssign(lib + "/FlashAddrAssign.h")) return 1;
-    image.ResetImage();
+    // A new image is already in the state a reset leaves: nothing placed, erased.
     bool everyFileTaken = true;
     for (int i = optind; i < argc; ++i) everyFileTaken = image.OnLoadFile(argv[i]) && everyFileTaken;
     const bool saved = image.OnSaveFlashMap(output);

@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,6 +22,7 @@ constexpr uint32_t kSmallProgramLimit = 0x4000;  // code images below this are '
 
 enum class MessageIcon { Error, Warning };
 
+class ConflictMap;
 class UpdateFile;
 
 // How the image code reports to the operator. The worker implements it by posting
@@ -76,7 +78,7 @@ public:
 
     // Takes one S-record line into FileBuf. False stops the conversion (an address
     // claimed twice, or a record outside the code image, both reported).
-    bool ParseSRecordLine(std::string_view line, uint32_t& runningEnd, std::vector<uint8_t>& conflictMap);
+    bool ParseSRecordLine(std::string_view line, uint32_t& runningEnd, ConflictMap& conflictMap);
 
     // Flash size in 64 KiB blocks for the logo placed so far, at full width.
     uint32_t FlashBlocks() const;
@@ -105,6 +107,11 @@ private:
     bool LoadSectionFile(UpdateFile& file, const std::string& path);
     bool SaveCodeImage(const std::string& path);
     bool WriteReplacing(const std::string& path, const uint8_t* data, size_t size);
+    // Calls the visitor with each line (without its line end) and its number until
+    // the visitor answers false; false when the text could not be read.
+    using LineVisitor = std::function<bool(std::string_view line, size_t number)>;
+    using LineSource = std::function<bool(const LineVisitor&)>;
+    bool ConvertSRecordLines(const LineSource& lines, const std::string& sourceName, uint8_t& letter);
     bool RefuseWithoutLayout();
 
     // Every report goes through these, so that a caller can tell whether an

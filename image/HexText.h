@@ -7,12 +7,32 @@
 #include <cstdint>
 #include <string_view>
 
+#include <array>
+
+// Digit values by character, -1 for anything that is not a hexadecimal digit. A
+// table, because S-record files carry a million digits and this is their loop.
+inline constexpr std::array<int8_t, 256> kHexDigitValues = [] {
+    std::array<int8_t, 256> table{};
+    for (auto& v : table) v = -1;
+    for (int c = '0'; c <= '9'; ++c) table[c] = static_cast<int8_t>(c - '0');
+    for (int c = 'A'; c <= 'F'; ++c) table[c] = static_cast<int8_t>(c - 'A' + 10);
+    for (int c = 'a'; c <= 'f'; ++c) table[c] = static_cast<int8_t>(c - 'a' + 10);
+    return table;
+}();
+
 // Value of one hexadecimal digit, or -1 for any other character.
-inline int HexDigitValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
+inline int HexDigitValue(char c) { return kHexDigitValues[static_cast<uint8_t>(c)]; }
+
+// One byte written as two digits at `pos`, read like any other field: a bad or
+// missing second digit leaves the first alone, a bad first digit gives 0.
+inline uint8_t ReadHexByte(std::string_view text, size_t pos) {
+    if (pos + 1 < text.size()) {
+        const int high = HexDigitValue(text[pos]);
+        const int low = HexDigitValue(text[pos + 1]);
+        if ((high | low) >= 0) return static_cast<uint8_t>((high << 4) | low);
+        return static_cast<uint8_t>(high < 0 ? 0 : high);
+    }
+    return static_cast<uint8_t>(pos < text.size() && HexDigitValue(text[pos]) >= 0 ? HexDigitValue(text[pos]) : 0);
 }
 
 // Reads at most `width` digits starting at `pos`, stopping at the first character

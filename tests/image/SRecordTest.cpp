@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "ImageTestSupport.h"
+#include "image/ConflictMap.h"
 
 namespace {
 
@@ -172,14 +173,31 @@ TEST_F(SRecords, HighestRecordEndIsTaken) {
 }
 
 TEST_F(SRecords, ParseSRecordLineRefusesOutOfLimitRecordsOnItsOwn) {
-    std::vector<uint8_t> conflictMap(kFileBufSize, 0);
+    ConflictMap conflictMap(kFileBufSize);
     uint32_t end = 0;
     EXPECT_FALSE(image.ParseSRecordLine("S30400001000EB", end, conflictMap));
     EXPECT_FALSE(image.ParseSRecordLine(S3Record(0xFFFFF, Counting(8)), end, conflictMap));
-    std::vector<uint8_t> shortMap(0x10, 0);
-    EXPECT_FALSE(image.ParseSRecordLine(S3Record(0x8, Counting(16)), end, shortMap));
+    ConflictMap shortMap(0x10);
+    EXPECT_FALSE(image.ParseSRecordLine(S3Record(0x38, Counting(16)), end, shortMap));  // the map holds 64
     EXPECT_EQ(end, 0u);
     EXPECT_EQ(reporter.boxes.size(), 3u);
+}
+
+// Records that meet without sharing an address must pass, wherever they meet
+// relative to the map's 64-address words; any shared address must not.
+TEST_F(SRecords, ConflictsAreExactAtEveryBoundary) {
+    for (uint32_t meet : {0x3Fu, 0x40u, 0x41u, 0x80u, 0xFFu}) {
+        SCOPED_TRACE(meet);
+        reporter.Clear();
+        Convert(S3Record(meet - 0x3F, Counting(0x3F)) + S3Record(meet, Counting(0x90)));
+        EXPECT_TRUE(reporter.Silent());
+        EXPECT_EQ(image.CodeLen, meet + 0x90 + 4);
+        Convert(S3Record(meet - 0x3F, Counting(0x40)) + S3Record(meet, Counting(0x90)));
+        EXPECT_EQ(reporter.boxes.size(), 1u);
+    }
+    reporter.Clear();
+    Convert(S3Record(0x100, Counting(200)) + S3Record(0x180, {1}));  // inside a long record
+    EXPECT_EQ(reporter.boxes.size(), 1u);
 }
 
 TEST_F(SRecords, LoadedCodeIsPlacedWithoutItsHeader) {
