@@ -152,50 +152,46 @@ int Usage(std::ostream& err, const char* help) {
 
 }  // namespace
 
-int RunUpdateCommand(int argc, char** argv, const CommandContext& ctx) {
+namespace {
+
+// Parses the command's options, answers --help and usage errors, and opens the line;
+// then hands the open session to `body`.
+template <typename Body>
+int RunWithSession(int argc, char** argv, const CommandContext& ctx, bool update, bool console, const char* help,
+                   Body body) {
     Parsed p;
-    if (!Parse(argc, argv, true, false, ctx.err, p))
-        return Usage(ctx.err, kUpdateHelp);
+    if (!Parse(argc, argv, update, console, ctx.err, p))
+        return Usage(ctx.err, help);
     if (p.help) {
-        ctx.out << kUpdateHelp;
+        ctx.out << help;
         return 0;
     }
     FlashSession session(p.session, ctx.sleeper, ctx.out, ctx.err, ctx.errIsTerminal, ctx.interrupts);
     if (!session.OpenLine())
         return ctx.interrupts ? FlashSession::kCancelled : FlashSession::kFailed;
-    if (!session.LoadFiles(p.files)) {
-        if (ctx.interrupts)
-            return FlashSession::kCancelled;
-        ctx.err << "Error: an update file was refused; the board was not touched\n";
-        return FlashSession::kFailed;
-    }
-    return session.Update();
+    return body(session, p);
+}
+
+}  // namespace
+
+int RunUpdateCommand(int argc, char** argv, const CommandContext& ctx) {
+    return RunWithSession(argc, argv, ctx, true, false, kUpdateHelp, [&](FlashSession& session, const Parsed& p) {
+        if (!session.LoadFiles(p.files)) {
+            if (ctx.interrupts)
+                return FlashSession::kCancelled;
+            ctx.err << "Error: an update file was refused; the board was not touched\n";
+            return FlashSession::kFailed;
+        }
+        return session.Update();
+    });
 }
 
 int RunEraseCommand(int argc, char** argv, const CommandContext& ctx) {
-    Parsed p;
-    if (!Parse(argc, argv, false, false, ctx.err, p))
-        return Usage(ctx.err, kEraseHelp);
-    if (p.help) {
-        ctx.out << kEraseHelp;
-        return 0;
-    }
-    FlashSession session(p.session, ctx.sleeper, ctx.out, ctx.err, ctx.errIsTerminal, ctx.interrupts);
-    if (!session.OpenLine())
-        return ctx.interrupts ? FlashSession::kCancelled : FlashSession::kFailed;
-    return session.Erase();
+    return RunWithSession(argc, argv, ctx, false, false, kEraseHelp,
+                          [](FlashSession& session, const Parsed&) { return session.Erase(); });
 }
 
 int RunConsoleCommand(int argc, char** argv, const CommandContext& ctx) {
-    Parsed p;
-    if (!Parse(argc, argv, false, true, ctx.err, p))
-        return Usage(ctx.err, kConsoleHelp);
-    if (p.help) {
-        ctx.out << kConsoleHelp;
-        return 0;
-    }
-    FlashSession session(p.session, ctx.sleeper, ctx.out, ctx.err, ctx.errIsTerminal, ctx.interrupts);
-    if (!session.OpenLine())
-        return ctx.interrupts ? FlashSession::kCancelled : FlashSession::kFailed;
-    return session.Console(ctx.in, p.saveFile);
+    return RunWithSession(argc, argv, ctx, false, true, kConsoleHelp,
+                          [&](FlashSession& session, const Parsed& p) { return session.Console(ctx.in, p.saveFile); });
 }

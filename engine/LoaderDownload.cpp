@@ -35,22 +35,27 @@ uint32_t Loader1PauseMs(const std::string& crystal) {
 
 }  // namespace
 
+bool CUIThread::ReadLoaderFile(const std::string& path, const char* failure, std::vector<uint8_t>& file) {
+    if (!ReadWholeFile(path, file)) {
+        boxes.ShowMessageBox(std::string(failure) + "\n" + path, "Error", BoxIcon::Warning);
+        return false;
+    }
+    if (file.size() < kHeaderBytes + kTrailerBytes) {
+        boxes.ShowMessageBox(std::string(failure) + "\n" + path + ": " + std::to_string(file.size()) +
+                                 " bytes is too short for a loader (4-byte header, body, 1 trailer byte).",
+                             "Error", BoxIcon::Warning);
+        return false;
+    }
+    return true;
+}
+
 void CUIThread::SendLoader1() {
     const std::string crystal = kCrystalTexts[CrystalIndex];
     const std::string path = shared.LibraryFolder() + "/Pgm_" + crystal + ".bin";
     std::vector<uint8_t> file;
-    if (!ReadWholeFile(path, file)) {
-        boxes.ShowMessageBox("Open pgm1 failed!\n" + path, "Error", BoxIcon::Warning);
+    if (!ReadLoaderFile(path, "Open pgm1 failed!", file))
         return;
-    }
-    const size_t length = file.size();
-    if (length < kHeaderBytes + kTrailerBytes) {
-        boxes.ShowMessageBox("Open pgm1 failed!\n" + path + ": " + std::to_string(length) +
-                                 " bytes is too short for a loader (4-byte header, body, 1 trailer byte).",
-                             "Error", BoxIcon::Warning);
-        return;
-    }
-    const size_t body = length - kHeaderBytes - kTrailerBytes;
+    const size_t body = file.size() - kHeaderBytes - kTrailerBytes;
     if (body > kBlockSize) {
         boxes.ShowMessageBox("Open pgm1 failed!\n" + path + ": its body of " + std::to_string(body) +
                                  " bytes does not fit the 2048-byte block of loader 1.",
@@ -69,17 +74,9 @@ void CUIThread::SendLoader1() {
 void CUIThread::SendLoader2() {
     const std::string path = shared.LibraryFolder() + "/Pgm_M850T.bin";
     std::vector<uint8_t> file;
-    if (!ReadWholeFile(path, file)) {
-        boxes.ShowMessageBox("Open pgm2 failed!\n" + path, "Error", BoxIcon::Warning);
+    if (!ReadLoaderFile(path, "Open pgm2 failed!", file))
         return;
-    }
     const size_t length = file.size();
-    if (length < kHeaderBytes + kTrailerBytes) {
-        boxes.ShowMessageBox("Open pgm2 failed!\n" + path + ": " + std::to_string(length) +
-                                 " bytes is too short for a loader (4-byte header, body, 1 trailer byte).",
-                             "Error", BoxIcon::Warning);
-        return;
-    }
 
     std::vector<uint8_t> block(kBlockSize, 0x00);
     std::copy_n(file.begin(), kHeaderBytes, block.begin());

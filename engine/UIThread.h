@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "engine/Messages.h"
 #include "engine/MessageQueue.h"
@@ -74,6 +75,9 @@ private:
     // Downloads.
     void SendLoader1();
     void SendLoader2();
+    // Reads a loader file whole; false, after telling the operator, when it is missing
+    // or too short to hold a header, a body and a trailer.
+    bool ReadLoaderFile(const std::string& path, const char* failure, std::vector<uint8_t>& file);
     void SendSectionHeader();
     void SendSection(uint32_t length, uint32_t start);
 

@@ -61,7 +61,7 @@ void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
                                                static_cast<std::streamsize>(bytes.size()));
 }
 
-struct Run {
+struct CommandRun {
     int status = -1;
     std::string out, err;
 };
@@ -86,7 +86,7 @@ protected:
         return board;
     }
 
-    Run Command(int (*command)(int, char**, const CommandContext&), std::vector<std::string> args, ISleeper& sleeper,
+    CommandRun Command(int (*command)(int, char**, const CommandContext&), std::vector<std::string> args, ISleeper& sleeper,
                 const std::string& input = "") {
         std::vector<char*> argv;
         for (auto& a : args)
@@ -94,7 +94,7 @@ protected:
         argv.push_back(nullptr);
         std::istringstream in(input);
         std::ostringstream out, err;
-        Run r;
+        CommandRun r;
         r.status = command(static_cast<int>(args.size()), argv.data(), {sleeper, in, out, err, false, interrupts});
         r.out = out.str();
         r.err = err.str();
@@ -146,7 +146,7 @@ TEST_F(EndToEnd, CodeFontBitmapAndLogoLandInTheBoardsFlash) {
                                             Sample("LOGO.bin")};
     std::vector<std::string> args = {"update", "--device", board->Device(), "--crystal", "27M", "--timeout", "20"};
     args.insert(args.end(), files.begin(), files.end());
-    const Run r = Command(RunUpdateCommand, args, sleeper);
+    const CommandRun r = Command(RunUpdateCommand, args, sleeper);
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     ExpectLogInOrder(r.out, kLog);
     EXPECT_EQ(board->Wait(), 0) << board->Report();
@@ -160,7 +160,7 @@ TEST_F(EndToEnd, ACompleteFlashMapGoesOutWhole) {
     WriteFile(Work("MAP.BIN"), map);
     auto board = StartBoard({"--crystal", "13.5M", "--once", "--reply-gap-ms", "40", "--progress-gap-ms", "15"});
     NoPause sleeper;
-    const Run r = Command(RunUpdateCommand,
+    const CommandRun r = Command(RunUpdateCommand,
                           {"update", "--device", board->Device(), "--crystal", "13.5M", "--timeout", "20", Work("MAP.BIN")},
                           sleeper);
     EXPECT_EQ(r.status, 0) << r.out << r.err;
@@ -174,7 +174,7 @@ TEST_F(EndToEnd, EraseLeavesTheWholeFlashErased) {
     WriteFile(Work("flash.bin"), std::vector<uint8_t>(kImageBufSize, 0x00));
     auto board = StartBoard({"--crystal", "16M", "--once", "--reply-gap-ms", "40", "--progress-gap-ms", "15"});
     NoPause sleeper;
-    const Run r = Command(RunEraseCommand, {"erase", "--device", board->Device(), "--crystal", "16M", "--timeout", "20"},
+    const CommandRun r = Command(RunEraseCommand, {"erase", "--device", board->Device(), "--crystal", "16M", "--timeout", "20"},
                           sleeper);
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     ExpectLogInOrder(r.out, {"----Erase Flash:", "1.Loading loader 1...", "5.Update finished!!!"});
@@ -192,7 +192,7 @@ TEST_F(EndToEnd, EveryCrystalBootsAtItsSpeedAndWaitsItsOwnPauseAfterLoaderOne) {
         SCOPED_TRACE(c.crystal);
         auto board = StartBoard({"--crystal", c.crystal, "--once", "--reply-gap-ms", "40", "--progress-gap-ms", "15"});
         RecordingSleeper sleeper;
-        const Run r = Command(RunUpdateCommand,
+        const CommandRun r = Command(RunUpdateCommand,
                               {"update", "--device", board->Device(), "--crystal", c.crystal, "--timeout", "20",
                                Sample("FONT.bin")},
                               sleeper);
@@ -208,7 +208,7 @@ TEST_F(EndToEnd, EveryCrystalBootsAtItsSpeedAndWaitsItsOwnPauseAfterLoaderOne) {
 TEST_F(EndToEnd, RealTimePacingFlashesTheBoardToo) {
     auto board = StartBoard({"--crystal", "27M", "--once"});
     RealSleeper sleeper;
-    const Run r = Command(RunUpdateCommand,
+    const CommandRun r = Command(RunUpdateCommand,
                           {"update", "--device", board->Device(), "--crystal", "27M", "--timeout", "30",
                            Sample("FONT.bin"), Sample("LOGO.bin")},
                           sleeper);
@@ -221,14 +221,14 @@ TEST_F(EndToEnd, CancelInTheMiddleOfASectionStopsCleanlyAndReleasesTheLine) {
     std::vector<uint8_t> map(0x80000, 0x3C);
     WriteFile(Work("map.bin"), map);
     auto board = StartBoard({"--crystal", "27M", "--reply-gap-ms", "40", "--progress-gap-ms", "15"});
-    RecordingSleeper sleeper(10);
+    RecordingSleeper sleeper(30);
     std::thread canceller([&] {
         // Once well into the map's 256 blocks, press Ctrl-C.
         while (sleeper.Pauses().size() < 40)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         interrupts = 1;
     });
-    const Run r = Command(RunUpdateCommand,
+    const CommandRun r = Command(RunUpdateCommand,
                           {"update", "--device", board->Device(), "--crystal", "27M", "--timeout", "30", Work("map.bin")},
                           sleeper);
     canceller.join();
@@ -245,7 +245,7 @@ TEST_F(EndToEnd, CancelInTheMiddleOfASectionStopsCleanlyAndReleasesTheLine) {
 TEST_F(EndToEnd, ABoardThatNeverAnswersEndsInATimeout) {
     auto board = StartBoard({"--crystal", "27M", "--fault", "silent"});
     NoPause sleeper;
-    const Run r = Command(RunUpdateCommand,
+    const CommandRun r = Command(RunUpdateCommand,
                           {"update", "--device", board->Device(), "--crystal", "27M", "--timeout", "1", Sample("FONT.bin")},
                           sleeper);
     EXPECT_EQ(r.status, 1);
@@ -256,7 +256,7 @@ TEST_F(EndToEnd, ABoardThatNeverAnswersEndsInATimeout) {
 TEST_F(EndToEnd, TwoRepliesInOneReadAreNotAnswered) {
     auto board = StartBoard({"--crystal", "27M", "--fault", "double"});
     NoPause sleeper;
-    const Run r = Command(RunUpdateCommand,
+    const CommandRun r = Command(RunUpdateCommand,
                           {"update", "--device", board->Device(), "--crystal", "27M", "--timeout", "1", Sample("FONT.bin")},
                           sleeper);
     EXPECT_EQ(r.status, 1);
@@ -268,7 +268,7 @@ TEST_F(EndToEnd, ABoardHangingUpMidSectionIsReportedOnce) {
     WriteFile(Work("map.bin"), map);
     auto board = StartBoard({"--crystal", "27M", "--fault", "hangup", "--reply-gap-ms", "40"});
     RecordingSleeper sleeper(100);
-    const Run r = Command(RunUpdateCommand,
+    const CommandRun r = Command(RunUpdateCommand,
                           {"update", "--device", board->Device(), "--crystal", "27M", "--timeout", "20", Work("map.bin")},
                           sleeper);
     EXPECT_EQ(r.status, 1) << r.out << r.err;
@@ -283,7 +283,7 @@ TEST_F(EndToEnd, ARefusedFileStopsTheUpdateBeforeTheBoardIsWoken) {
     odd.back() = 'D';  // no section has this letter
     WriteFile(Work("odd.bin"), odd);
     NoPause sleeper;
-    const Run r = Command(RunUpdateCommand,
+    const CommandRun r = Command(RunUpdateCommand,
                           {"update", "--device", pty.SlavePath(), Sample("FONT.bin"), Work("odd.bin")}, sleeper);
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("Warning: The open file is not the right type!"), std::string::npos) << r.err;
@@ -292,11 +292,11 @@ TEST_F(EndToEnd, ARefusedFileStopsTheUpdateBeforeTheBoardIsWoken) {
 
 TEST_F(EndToEnd, APortThatCannotBeOpenedSaysWhichDeviceAndWhy) {
     NoPause sleeper;
-    const Run r = Command(RunUpdateCommand, {"update", "--device", "/dev/kestrel-absent", Sample("FONT.bin")}, sleeper);
+    const CommandRun r = Command(RunUpdateCommand, {"update", "--device", "/dev/kestrel-absent", Sample("FONT.bin")}, sleeper);
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("Error: Can't open port!\n/dev/kestrel-absent: no such device"), std::string::npos) << r.err;
 
-    const Run usage = Command(RunUpdateCommand, {"update", Sample("FONT.bin")}, sleeper);
+    const CommandRun usage = Command(RunUpdateCommand, {"update", Sample("FONT.bin")}, sleeper);
     EXPECT_EQ(usage.status, 2);
     EXPECT_EQ(Command(RunUpdateCommand, {"update", "--device", "x", "--crystal", "5M", "f.bin"}, sleeper).status, 2);
     EXPECT_EQ(Command(RunEraseCommand, {"erase", "--port", "0"}, sleeper).status, 2);
@@ -305,7 +305,7 @@ TEST_F(EndToEnd, APortThatCannotBeOpenedSaysWhichDeviceAndWhy) {
 TEST_F(EndToEnd, ConsoleShowsTheBoardsTextAndSendsCommands) {
     auto board = StartBoard({"--crystal", "27M"});
     NoPause sleeper;
-    const Run r = Command(RunConsoleCommand,
+    const CommandRun r = Command(RunConsoleCommand,
                           {"console", "--device", board->Device(), "--save", Work("stbinfo.txt")}, sleeper, "pcdemo\n");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_FALSE(r.out.empty()) << "the board printed nothing for pcdemo";
