@@ -1,0 +1,102 @@
+#include "sim/board_io.h"
+
+#include <algorithm>
+
+#include "sim/line_settings.h"
+
+namespace kestrel::sim {
+
+namespace {
+// Short enough that a stop request is seen at once, long enough not to spin.
+constexpr BoardIo::Ms kSlice{20};
+// How long the board gives the tool to apply its speed after reopening.
+constexpr BoardIo::Ms kSettingsWait{300};
+
+BoardIo::Ms Left(BoardIo::Clock::time_point until) {
+    const auto left = std::chrono::duration_cast<BoardIo::Ms>(until - BoardIo::Clock::now());
+    return std::clamp(left, BoardIo::Ms{0}, kSlice);
+}
+}  // namespace
+
+void BoardIo::Pump(Ms wait) { line_.Pump(wait, pending_); }
+
+std::vector<std::uint8_t> BoardIo::TakePending() {
+    std::vector<std::uint8_t> out;
+    out.swap(pending_);
+    return out;
+}
+
+WaitResult BoardIo::Receive(std::size_t count, std::vector<std::uint8_t>& out, Ms idle) {
+    out.clear();
+    const std::uint64_t mark = line_.CloseCount();
+    auto last_byte = Clock::now();
+    for (;;) {
+        const std::size_t take = std::min(count - out.size(), pending_.size());
+        if (take > 0) {
+            out.insert(out.end(), pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(take));
+            pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(take));
+            last_byte = Clock::now();
+        }
+        if (out.size() == count) return WaitResult::Done;
+        // A close is counted before the bytes written ahead of it are read, so
+        // once it shows and the queue is empty, no more bytes are coming.
+        if (line_.CloseCount() != mark && pending_.empty() && take == 0) return WaitResult::LineClosed;
+        if (StopRequested()) return WaitResult::Stopped;
+        if (Clock::now() - last_byte >= idle) return WaitResult::TimedOut;
+        Pump(Left(last_byte + idle));
+    }
+}
+
+WaitResult BoardIo::Idle(Ms span) {
+    const auto until = Clock::now() + span;
+    while (Clock::now() < until) {
+        if (StopRequested()) return WaitResult::Stopped;
+        Pump(Left(until));
+    }
+    return WaitResult::Done;
+}
+
+WaitResult BoardIo::AwaitReopen(LineMark mark, Ms timeout) {
+    const auto until = Clock::now() + timeout;
+    for (;;) {
+        if (line_.CloseCount() != mark.closes && line_.OpenCount() != mark.opens) return WaitResult::Done;
+        if (StopRequested()) return WaitResult::Stopped;
+        if (Clock::now() >= until) return WaitResult::TimedOut;
+        Pump(Left(until));
+    }
+}
+
+WaitResult BoardIo::AwaitToolGone(Ms grace, Ms timeout) {
+    const auto start = Clock::now();
+    auto closed_since = start;
+    bool closed = false;
+    for (;;) {
+        if (line_.SlaveOpen()) {
+            closed = false;
+        } else if (!closed) {
+            closed = true;
+            closed_since = Clock::now();
+        }
+        if (closed && Clock::now() - closed_since >= grace) return WaitResult::Done;
+        if (StopRequested()) return WaitResult::Stopped;
+        if (timeout.count() > 0 && Clock::now() - start >= timeout) return WaitResult::TimedOut;
+        Pump(kSlice);
+    }
+}
+
+WaitResult BoardIo::AwaitSettings(unsigned baud, Ms settle, termios& seen) {
+    const auto until = Clock::now() + kSettingsWait;
+    for (;;) {
+        const auto t = line_.SlaveSettings();
+        if (t && LineBaud(*t) == baud) break;
+        if (StopRequested()) return WaitResult::Stopped;
+        if (Clock::now() >= until) break;
+        Pump(std::min(Left(until), Ms{2}));
+    }
+    const WaitResult r = Idle(settle);
+    if (r != WaitResult::Done) return r;
+    seen = line_.SlaveSettings().value_or(termios{});
+    return WaitResult::Done;
+}
+
+}  // namespace kestrel::sim

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <span>
+#include <termios.h>
+#include <vector>
+
+#include "sim/pty_line.h"
+
+namespace kestrel::sim {
+
+// Where the line's open and close counts stood at some moment.
+struct LineMark {
+    std::uint64_t opens;
+    std::uint64_t closes;
+};
+
+enum class WaitResult {
+    Done,
+    TimedOut,
+    LineClosed,  // the tool closed the line before the wait was over
+    Stopped,     // the board was asked to stop
+};
+
+// The timed steps the board's side of the exchange is made of, on top of the
+// pty. Every wait keeps reading, so the tool never blocks on a full queue, and
+// bytes that arrive while the board is not expecting any stay in Pending() for
+// the caller to judge.
+class BoardIo {
+public:
+    using Clock = std::chrono::steady_clock;
+    using Ms = std::chrono::milliseconds;
+
+    BoardIo(PtyLine& line, const std::atomic<bool>& stop) : line_(line), stop_(stop) {}
+
+    bool StopRequested() const { return stop_.load(); }
+    PtyLine& Line() { return line_; }
+
+    // Reads for at most `wait`.
+    void Pump(Ms wait);
+    std::vector<std::uint8_t>& Pending() { return pending_; }
+    std::vector<std::uint8_t> TakePending();
+
+    // Moves exactly `count` bytes into `out` (fewer when the wait fails): ends
+    // with TimedOut after `idle` without a byte, with LineClosed when the tool
+    // closed the line before they all came.
+    WaitResult Receive(std::size_t count, std::vector<std::uint8_t>& out, Ms idle);
+
+    // Lets `span` pass, collecting whatever arrives.
+    WaitResult Idle(Ms span);
+
+    LineMark Mark() const { return {line_.OpenCount(), line_.CloseCount()}; }
+
+    // Waits for the tool to close and reopen the line after `mark`. A tool that
+    // has reopened and closed again by the time the board looks counts too.
+    WaitResult AwaitReopen(LineMark mark, Ms timeout);
+
+    // Waits for the tool to leave: the line closed and not reopened for `grace`.
+    // A zero `timeout` waits for as long as it takes.
+    WaitResult AwaitToolGone(Ms grace, Ms timeout);
+
+    // After a reopen: waits (bounded) until the tool has set `baud`, then lets
+    // `settle` pass so that the tool's purge of its input is over before the
+    // board speaks. `seen` gets the settings at the end.
+    WaitResult AwaitSettings(unsigned baud, Ms settle, termios& seen);
+
+    bool Send(std::span<const std::uint8_t> bytes) { return line_.Write(bytes); }
+    bool Send(std::uint8_t byte) { return line_.Write(std::span<const std::uint8_t>(&byte, 1)); }
+
+private:
+    PtyLine& line_;
+    const std::atomic<bool>& stop_;
+    std::vector<std::uint8_t> pending_;
+};
+
+}  // namespace kestrel::sim

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kestrel::sim {
+
+// What the board received and every check it made of the tool's side of the
+// exchange. The exit status and the summary are built from it.
+struct CheckResult {
+    std::string name;
+    bool held;
+    std::string detail;
+};
+
+class CheckLog {
+public:
+    void Check(std::string name, bool held, std::string detail = {});
+    void Received(std::string what);
+    void Note(std::string what);
+
+    bool AllHeld() const;
+    std::size_t FailedCount() const;
+    const std::vector<CheckResult>& Checks() const { return checks_; }
+    const std::vector<std::string>& ReceivedItems() const { return received_; }
+    const std::vector<std::string>& Notes() const { return notes_; }
+
+    // The first check named `name`, or nullptr.
+    const CheckResult* Find(const std::string& name) const;
+
+    // The text printed on exit: what was received, each check, the verdict.
+    std::string Summary(const std::string& title) const;
+
+private:
+    std::vector<CheckResult> checks_;
+    std::vector<std::string> received_;
+    std::vector<std::string> notes_;
+};
+
+}  // namespace kestrel::sim

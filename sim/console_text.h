@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace kestrel::sim {
+
+// What the booted board prints on its console. Lines end in CR LF.
+
+// The start-up banner: the board, its crystal and what the last update left.
+std::string BannerText(const std::string& crystal, const std::string& last_update);
+
+// The board's answer to the "pcdemo" pattern.
+std::string DemoText();
+
+// Watches the console input for the two 16-byte patterns. A run longer than 16
+// counts once per 16 bytes, as the board's boot code reads them in groups.
+class ConsolePatterns {
+public:
+    enum class Seen { Nothing, Reset, Demo };
+    Seen Feed(std::uint8_t byte);
+
+private:
+    std::uint8_t last_ = 0;
+    std::size_t run_ = 0;
+};
+
+}  // namespace kestrel::sim

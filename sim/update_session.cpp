@@ -1,0 +1,259 @@
+#include "sim/update_session.h"
+
+#include <array>
+
+#include "sim/board_wire.h"
+#include "sim/line_settings.h"
+
+namespace kestrel::sim {
+
+namespace {
+
+// Time the tool gets to reopen the line after 'D' before the board boots anyway.
+constexpr BoardIo::Ms kAfterFinishReopen{2000};
+// After a reopen the tool purges its input; the board's reply waits this long.
+constexpr BoardIo::Ms kSettle{30};
+// A line closed this long means the tool has left, not that it is reopening.
+constexpr BoardIo::Ms kToolGoneGrace{1000};
+// Bytes that are no reply of the board: none is 'W', 'Z', 'S', 'A', 'C', 'F',
+// 'B', 'E', 'D' or a progress value 1 … 16.
+constexpr std::array<std::uint8_t, 5> kGarbage{0x7F, 0xA5, 0x3C, 0xC3, 0x99};
+
+std::string Quote(std::uint8_t reply) { return std::string("'") + static_cast<char>(reply) + "'"; }
+
+std::string Hex(std::uint8_t b) {
+    static const char* const kDigits = "0123456789ABCDEF";
+    return std::string("0x") + kDigits[b >> 4] + kDigits[b & 15];
+}
+
+std::string Bytes(std::size_t n) { return std::to_string(n) + (n == 1 ? " byte" : " bytes"); }
+
+}  // namespace
+
+std::string UpdateSession::Shortfall(const Received& r, std::size_t count) const {
+    std::string text = "received " + std::to_string(r.bytes.size()) + " of " + Bytes(count);
+    switch (r.result) {
+        case WaitResult::LineClosed: return text + ", then the tool closed the line";
+        case WaitResult::TimedOut:
+            return text + ", then nothing for " + std::to_string(options_.idleTimeout.count()) + " ms";
+        default: return text;
+    }
+}
+
+bool UpdateSession::SettleAndCheckLine(unsigned baud, const std::string& check, const char* next_reply) {
+    termios seen{};
+    if (io_.AwaitSettings(baud, kSettle, seen) != WaitResult::Done) return false;
+    const std::string problems = LineSettingsProblems(seen, baud);
+    log_.Check(check, problems.empty(),
+               problems.empty() ? DescribeLineSettings(seen) : DescribeLineSettings(seen) + ": " + problems);
+    const auto early = io_.TakePending();
+    if (next_reply != nullptr && !early.empty()) {
+        log_.Check(std::string("quiet line before ") + next_reply, false,
+                   "the tool sent " + Bytes(early.size()) + " before the board asked for anything");
+    }
+    return true;
+}
+
+UpdateSession::Received UpdateSession::Ask(std::uint8_t request, std::size_t count, bool then_gap) {
+    Received r;
+    io_.Send(request);
+    r.result = io_.Receive(count, r.bytes, options_.idleTimeout);
+    if (r.result != WaitResult::Done || !then_gap) return r;
+    // The tool ends every run with a write shorter than a block and a pause
+    // after it; when the run is a whole number of blocks that last write is
+    // empty, so the tool is still pausing one block's time after the last byte.
+    const std::size_t paced = request == wire::kAskLoader2 ? count - wire::kLoaderFileHeader : count;
+    const auto gap = paced % wire::kWriteBlockSize == 0 ? 2 * options_.replyGap : options_.replyGap;
+    if (io_.Idle(gap) == WaitResult::Stopped) {
+        r.result = WaitResult::Stopped;
+        return r;
+    }
+    r.surplus = io_.TakePending().size();
+    return r;
+}
+
+SessionEnd UpdateSession::ExpectNoAnswer(const std::string& check) {
+    // The tool must drop the faulty reply and send nothing; the exchange is
+    // over once it gives up and closes the line.
+    const WaitResult r = io_.AwaitToolGone(kToolGoneGrace, BoardIo::Ms{0});
+    const auto answer = io_.TakePending();
+    log_.Check(check, answer.empty(),
+               answer.empty() ? std::string("the tool sent nothing")
+                              : "the tool answered with " + Bytes(answer.size()) + ", first " + Hex(answer[0]));
+    return r == WaitResult::Stopped ? SessionEnd::Stopped : SessionEnd::Faulted;
+}
+
+SessionEnd UpdateSession::Silent() {
+    const WaitResult r = io_.AwaitToolGone(kToolGoneGrace, BoardIo::Ms{0});
+    const auto heard = io_.TakePending();
+    if (!heard.empty()) log_.Received(Bytes(heard.size()) + " while staying silent");
+    return r == WaitResult::Stopped ? SessionEnd::Stopped : SessionEnd::Faulted;
+}
+
+SessionEnd UpdateSession::Run() {
+    log_.Received("wake-up (16 x 0xFF), then the line reopened");
+    if (!SettleAndCheckLine(crystal_.bootBaud, "line settings at boot speed", "'W'")) return SessionEnd::Stopped;
+
+    switch (options_.fault) {
+        case FaultMode::Silent: return Silent();
+        case FaultMode::Double: {
+            const std::uint8_t twice[] = {wire::kAskLoader1, wire::kAskLoader1};
+            io_.Send(twice);
+            return ExpectNoAnswer("no answer to a doubled reply");
+        }
+        case FaultMode::Garbage:
+            // One byte at a time, so that each read of the tool finds a single
+            // byte that is no reply.
+            for (std::uint8_t b : kGarbage) {
+                io_.Send(b);
+                if (io_.Idle(BoardIo::Ms{20}) == WaitResult::Stopped) return SessionEnd::Stopped;
+            }
+            return ExpectNoAnswer("no answer to garbage");
+        case FaultMode::None:
+        case FaultMode::HangUp: break;
+    }
+
+    // Loader 1, at the boot speed. Its end is marked only by the tool closing
+    // the line to reopen it at full speed.
+    const LineMark before_loader1 = io_.Mark();
+    Received one = Ask(wire::kAskLoader1, loaders_.loader1Wire.size(), false);
+    if (one.result == WaitResult::Stopped) return SessionEnd::Stopped;
+    if (one.result != WaitResult::Done) {
+        log_.Check("loader 1", false, Shortfall(one, loaders_.loader1Wire.size()));
+        return SessionEnd::Abandoned;
+    }
+    log_.Received("loader 1: " + Bytes(one.bytes.size()));
+    std::string detail = "start byte and " + Bytes(wire::kLoader1BlockSize) + " block match " +
+                         loaders_.loader1File.filename().string();
+    bool held = true;
+    if (one.bytes[0] != wire::kLoader1StartByte) {
+        held = false;
+        detail = "start byte " + Hex(one.bytes[0]) + " instead of " + Hex(wire::kLoader1StartByte);
+    } else if (const auto at = FirstDifference(one.bytes, loaders_.loader1Wire)) {
+        held = false;
+        detail = "block byte " + std::to_string(*at - 1) + " is " + Hex(one.bytes[*at]) + ", the loader file gives " +
+                 Hex(loaders_.loader1Wire[*at]);
+    }
+    const WaitResult reopened = io_.AwaitReopen(before_loader1, options_.idleTimeout);
+    const auto after_loader1 = io_.TakePending();
+    if (!after_loader1.empty()) {
+        held = false;
+        detail += "; " + Bytes(after_loader1.size()) + " more followed the block";
+    }
+    log_.Check("loader 1", held, detail);
+    if (reopened == WaitResult::Stopped) return SessionEnd::Stopped;
+    if (reopened != WaitResult::Done) {
+        log_.Check("reopen at full speed after loader 1", false, "the tool did not close and reopen the line");
+        return SessionEnd::Abandoned;
+    }
+    if (!SettleAndCheckLine(wire::kFullSpeedBaud, "line settings for loader 2", "'Z'")) return SessionEnd::Stopped;
+
+    // Loader 2: its header and body, never the trailer.
+    Received two = Ask(wire::kAskLoader2, loaders_.loader2Wire.size());
+    if (two.result == WaitResult::Stopped) return SessionEnd::Stopped;
+    if (two.result != WaitResult::Done) {
+        log_.Check("loader 2", false, Shortfall(two, loaders_.loader2Wire.size()));
+        return SessionEnd::Abandoned;
+    }
+    log_.Received("loader 2: " + Bytes(two.bytes.size()));
+    if (const auto at = FirstDifference(two.bytes, loaders_.loader2Wire)) {
+        log_.Check("loader 2", false,
+                   "byte " + std::to_string(*at) + " is " + Hex(two.bytes[*at]) + ", the loader file gives " +
+                       Hex(loaders_.loader2Wire[*at]));
+    } else {
+        log_.Check("loader 2", two.surplus == 0,
+                   two.surplus == 0 ? "first " + Bytes(two.bytes.size()) + " of " +
+                                          loaders_.loader2File.filename().string()
+                                    : Bytes(two.surplus) + " more than the loader's " + Bytes(two.bytes.size()));
+    }
+
+    // The section header decides what the board asks for next.
+    Received head = Ask(wire::kAskHeader, wire::kSectionHeaderSize);
+    if (head.result == WaitResult::Stopped) return SessionEnd::Stopped;
+    if (head.result != WaitResult::Done) {
+        log_.Check("section header", false, Shortfall(head, wire::kSectionHeaderSize));
+        return SessionEnd::Abandoned;
+    }
+    const SectionHeader header =
+        DecodeSectionHeader(std::span<const std::uint8_t, wire::kSectionHeaderSize>(head.bytes.data(), head.bytes.size()));
+    log_.Received("section header: " + DescribeHeader(header));
+    std::vector<std::string> problems = HeaderProblems(header);
+    if (head.surplus != 0) problems.push_back(Bytes(head.surplus) + " more followed the 40-byte header");
+    std::string joined;
+    for (const std::string& p : problems) joined += (joined.empty() ? "" : "; ") + p;
+    log_.Check("section header", problems.empty(), problems.empty() ? "consistent" : joined);
+    if (!problems.empty()) return SessionEnd::Refused;
+
+    std::vector<ReceivedSection> sections;
+    bool first = true;
+    for (const SectionRequest& request : RequestsFor(header)) {
+        const std::string check = std::string(request.name) + " section";
+        if (first && options_.fault == FaultMode::HangUp) {
+            // Hang up with part of the section in: the tool is in the middle of
+            // its paced writes.
+            Received part = Ask(request.letter, request.length / 2, false);
+            if (part.result == WaitResult::Stopped) return SessionEnd::Stopped;
+            io_.Line().Close();
+            log_.Note("hung up after " + std::to_string(part.bytes.size()) + " of " + Bytes(request.length) + " of the " +
+                      check + ", as the hangup fault asks");
+            return SessionEnd::HungUp;
+        }
+        first = false;
+        Received r = Ask(request.letter, request.length);
+        if (r.result == WaitResult::Stopped) return SessionEnd::Stopped;
+        if (r.result != WaitResult::Done) {
+            log_.Check(check, false, Quote(request.letter) + " " + Shortfall(r, request.length));
+            return SessionEnd::Abandoned;
+        }
+        log_.Received(check + ": " + Bytes(r.bytes.size()));
+        log_.Check(check, r.surplus == 0,
+                   r.surplus == 0 ? Bytes(r.bytes.size()) + " as announced"
+                                  : Bytes(r.surplus) + " more than the " + Bytes(request.length) + " announced");
+        sections.push_back({request, std::move(r.bytes)});
+    }
+    return Program(header, sections);
+}
+
+SessionEnd UpdateSession::Program(const SectionHeader& header, const std::vector<ReceivedSection>& sections) {
+    if (KindOf(header) == UpdateKind::Erase) {
+        flash_.Erase();
+        outcome_ = "flash erased";
+    } else {
+        outcome_.clear();
+        for (const ReceivedSection& s : sections) {
+            flash_.Program(s.request.flashOffset, s.bytes);
+            outcome_ += (outcome_.empty() ? "" : ", ") + std::string(s.request.name) + " " + Bytes(s.bytes.size());
+        }
+        if (outcome_.empty()) outcome_ = "nothing to program";
+    }
+    std::string error;
+    const bool saved = flash_.Save(error);
+    log_.Check("flash file written", saved, saved ? flash_.Path().string() : error);
+
+    for (std::uint8_t step = 1; step <= wire::kProgressSteps; ++step) {
+        io_.Send(step);
+        if (io_.Idle(options_.progressGap) == WaitResult::Stopped) return SessionEnd::Stopped;
+    }
+    const auto during = io_.TakePending();
+    if (!during.empty()) {
+        log_.Check("quiet line while programming", false, "the tool sent " + Bytes(during.size()));
+    }
+    const LineMark before_finish = io_.Mark();
+    io_.Send(wire::kFinished);
+    log_.Received("update ended with 'D': " + outcome_);
+
+    // The tool answers 'D' by reopening its line at full speed; the board
+    // boots its new firmware meanwhile.
+    const WaitResult reopened = io_.AwaitReopen(before_finish, kAfterFinishReopen);
+    if (reopened == WaitResult::Stopped) return SessionEnd::Stopped;
+    if (reopened == WaitResult::Done) {
+        if (!SettleAndCheckLine(wire::kFullSpeedBaud, "line settings after the update", nullptr)) {
+            return SessionEnd::Stopped;
+        }
+    } else {
+        log_.Note("the tool did not reopen the line after 'D'");
+    }
+    return SessionEnd::Finished;
+}
+
+}  // namespace kestrel::sim

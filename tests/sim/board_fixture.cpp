@@ -1,0 +1,80 @@
+#include "tests/sim/board_fixture.h"
+
+#include <fstream>
+#include <iterator>
+#include <stdlib.h>
+
+#include "sim/crystal.h"
+
+namespace kestrel::sim::test {
+
+namespace {
+void WriteFile(const std::filesystem::path& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+}  // namespace
+
+BoardFolder::BoardFolder() {
+    std::string name = (std::filesystem::temp_directory_path() / "kestrel-sim-XXXXXX").string();
+    dir_ = ::mkdtemp(name.data());
+    for (const Crystal& c : AllCrystals()) WriteFile(dir_ / ("Pgm_" + std::string(c.name) + ".bin"), loader1_);
+    WriteFile(dir_ / "Pgm_M850T.bin", loader2_);
+}
+
+BoardFolder::~BoardFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+}
+
+BoardOptions BoardFolder::Options(const std::string& crystal) const {
+    BoardOptions o;
+    o.crystal = crystal;
+    o.libDir = dir_;
+    o.flashFile = Flash();
+    o.once = true;
+    o.replyGap = Ms{30};
+    o.progressGap = Ms{5};
+    o.idleTimeout = Ms{3000};
+    return o;
+}
+
+Bytes BoardFolder::ReadFlash() const {
+    std::ifstream in(Flash(), std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+RunningBoard::RunningBoard(BoardOptions options) : board_(std::move(options)) {
+    std::string error;
+    started_ = board_.Start(error);
+    EXPECT_TRUE(started_) << error;
+    if (started_) thread_ = std::thread([this] { board_.Run(stop_); });
+}
+
+void RunningBoard::Join() {
+    if (thread_.joinable()) thread_.join();
+}
+
+void RunningBoard::Stop() {
+    stop_.store(true);
+    Join();
+}
+
+::testing::AssertionResult CheckHeld(const CheckLog& log, const std::string& name) {
+    const CheckResult* c = log.Find(name);
+    if (c == nullptr) return ::testing::AssertionFailure() << "no check named '" << name << "'";
+    if (!c->held) return ::testing::AssertionFailure() << "'" << name << "' failed: " << c->detail;
+    return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult CheckFailed(const CheckLog& log, const std::string& name, const std::string& detail_part) {
+    const CheckResult* c = log.Find(name);
+    if (c == nullptr) return ::testing::AssertionFailure() << "no check named '" << name << "'";
+    if (c->held) return ::testing::AssertionFailure() << "'" << name << "' held: " << c->detail;
+    if (c->detail.find(detail_part) == std::string::npos) {
+        return ::testing::AssertionFailure() << "'" << name << "' failed for another reason: " << c->detail;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+}  // namespace kestrel::sim::test

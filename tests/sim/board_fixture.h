@@ -1,0 +1,57 @@
+#pragma once
+
+#include <atomic>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <memory>
+#include <thread>
+
+#include "sim/virtual_board.h"
+#include "tests/sim/scripted_host.h"
+
+namespace kestrel::sim::test {
+
+// A folder of its own per test, with loader files for every crystal.
+class BoardFolder {
+public:
+    BoardFolder();
+    ~BoardFolder();
+    const std::filesystem::path& Path() const { return dir_; }
+    std::filesystem::path Flash() const { return dir_ / "flash.bin"; }
+    const Bytes& Loader1() const { return loader1_; }
+    const Bytes& Loader2() const { return loader2_; }
+    // Options with short gaps, pointing at this folder.
+    BoardOptions Options(const std::string& crystal) const;
+    Bytes ReadFlash() const;
+
+private:
+    std::filesystem::path dir_;
+    Bytes loader1_ = Pattern(1029, 1);  // 1024 body bytes: half the block is zero fill
+    Bytes loader2_ = Pattern(3000, 2);
+};
+
+// The library's board run on a thread of its own, as a test drives it.
+class RunningBoard {
+public:
+    explicit RunningBoard(BoardOptions options);
+    ~RunningBoard() { Stop(); }
+    const std::string& Path() const { return board_.DevicePath(); }
+    // Waits for the board to end by itself (--once, hangup), or stops it.
+    void Join();
+    void Stop();
+    const CheckLog& Log() const { return board_.Log(); }
+    std::string Summary() const { return board_.Summary(); }
+    bool Started() const { return started_; }
+
+private:
+    VirtualBoard board_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+    bool started_ = false;
+};
+
+// Whether a check of that name was made and held (false when never made).
+::testing::AssertionResult CheckHeld(const CheckLog& log, const std::string& name);
+::testing::AssertionResult CheckFailed(const CheckLog& log, const std::string& name, const std::string& detail_part);
+
+}  // namespace kestrel::sim::test
