@@ -62,7 +62,7 @@ int main() {
     // The board answers each request at once and spaces its progress reports just
     // enough to be read one by one.
     const pid_t board = Spawn({bin + "/kestrel-board-sim", "--crystal", "27M", "--once", "--flash", work + "/flash.bin",
-                               "--reply-gap-ms", "310", "--progress-gap-ms", "20"},
+                               "--reply-gap-ms", "310", "--progress-gap-ms", "10"},
                               pipeFd[1]);
     close(pipeFd[1]);
     std::string device;
