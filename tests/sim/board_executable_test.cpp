@@ -1,0 +1,193 @@
+// The command-line contract of kestrel-board-sim: first stdout line, link,
+// --once, the summary on stderr and the exit status.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fstream>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "tests/sim/board_fixture.h"
+
+extern char** environ;
+
+namespace kestrel::sim::test {
+namespace {
+
+// kestrel-board-sim run as a child process with its output on pipes.
+class SpawnedBoard {
+public:
+    explicit SpawnedBoard(std::vector<std::string> args) {
+        args.insert(args.begin(), KESTREL_BOARD_SIM_EXE);
+        int out[2], err[2];
+        if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+        posix_spawn_file_actions_addclose(&actions, out[0]);
+        posix_spawn_file_actions_addclose(&actions, err[0]);
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        close(out[1]);
+        close(err[1]);
+        out_ = out[0];
+        err_ = err[0];
+    }
+    ~SpawnedBoard() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        if (out_ >= 0) close(out_);
+        if (err_ >= 0) close(err_);
+    }
+
+    std::string FirstLine() {
+        std::string line;
+        char c;
+        pollfd p{out_, POLLIN, 0};
+        while (poll(&p, 1, 10000) > 0 && read(out_, &c, 1) == 1 && c != '\n') line.push_back(c);
+        return line;
+    }
+
+    // Exit status, or -1 when the board had to be killed.
+    int Wait(Ms timeout = Ms{20000}) {
+        const auto until = std::chrono::steady_clock::now() + timeout;
+        int status = 0;
+        while (waitpid(pid_, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > until) return -1;
+            std::this_thread::sleep_for(Ms{10});
+        }
+        pid_ = -1;
+        char buffer[4096];
+        ssize_t n;
+        while ((n = read(err_, buffer, sizeof buffer)) > 0) stderr_.append(buffer, static_cast<std::size_t>(n));
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    void Signal(int sig) { kill(pid_, sig); }
+    const std::string& Stderr() const { return stderr_; }
+
+private:
+    pid_t pid_ = -1;
+    int out_ = -1;
+    int err_ = -1;
+    std::string stderr_;
+};
+
+std::vector<std::string> Args(const BoardFolder& folder, const std::string& crystal) {
+    return {"--crystal", crystal, "--lib", folder.Path().string(), "--flash", folder.Flash().string(),
+            "--reply-gap-ms", "30", "--progress-gap-ms", "5", "--idle-timeout-ms", "3000"};
+}
+
+TEST(BoardExecutable, UpdateThroughTheLinkEndsWithStatusZeroAndTheLinkRemoved) {
+    BoardFolder folder;
+    const auto link = folder.Path() / "ttyBOARD";
+    std::filesystem::create_symlink("/nonexistent", link);  // an old link is replaced
+    auto args = Args(folder, "8M");
+    args.insert(args.end(), {"--once", "--link", link.string()});
+    SpawnedBoard board(args);
+    const std::string path = board.FirstLine();
+    ASSERT_EQ(path.rfind("/dev/pts/", 0), 0u) << path;
+    EXPECT_EQ(std::filesystem::read_symlink(link), path);
+
+    HostPlan plan;
+    plan.bootSpeed = B19200;
+    plan.loader1File = folder.Loader1();
+    plan.loader2File = folder.Loader2();
+    plan.header = MakeHeader(0x1000, 0x1000, 0x1000, 0x1000, 0, 0, 0, 3000, 0, 0);
+    const Bytes logo = Pattern(3000, 70);
+    plan.data = {{'E', logo}};
+    ScriptedHost host(link.string());
+    EXPECT_EQ(RunHostUpdate(host, plan).back(), 'D');
+    host.Close();
+
+    EXPECT_EQ(board.Wait(), 0) << board.Stderr();
+    EXPECT_NE(board.Stderr().find("logo section: 3000 bytes"), std::string::npos) << board.Stderr();
+    EXPECT_NE(board.Stderr().find("result: all"), std::string::npos) << board.Stderr();
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
+    const Bytes flash = folder.ReadFlash();
+    EXPECT_TRUE(std::equal(logo.begin(), logo.end(), flash.begin() + 0x3000));
+}
+
+TEST(BoardExecutable, AFailedCheckEndsWithStatusOne) {
+    BoardFolder folder;
+    auto args = Args(folder, "4M");
+    args.push_back("--once");
+    SpawnedBoard board(args);
+    ScriptedHost host(board.FirstLine());
+    HostPlan plan;
+    plan.bootSpeed = B115200;  // 4M boots at 9600
+    plan.loader1File = folder.Loader1();
+    plan.loader2File = folder.Loader2();
+    plan.header = MakeHeader(0x1000, 0x1000, 0x1000, 0x1000, 0, 0, 0, 0, 0xFFFFFFFF, 0);
+    RunHostUpdate(host, plan);
+    host.Close();
+    EXPECT_EQ(board.Wait(), 1);
+    EXPECT_NE(board.Stderr().find("[FAILED] line settings at boot speed: 115200,N,8,1: speed 115200 instead of 9600"),
+              std::string::npos)
+        << board.Stderr();
+}
+
+TEST(BoardExecutable, HangupExitsByItselfWithStatusZero) {
+    BoardFolder folder;
+    auto args = Args(folder, "27M");
+    args.insert(args.end(), {"--fault", "hangup"});
+    SpawnedBoard board(args);
+    ScriptedHost host(board.FirstLine());
+    HostPlan plan;
+    plan.bootSpeed = B115200;
+    plan.loader1File = folder.Loader1();
+    plan.loader2File = folder.Loader2();
+    plan.header = MakeHeader(0x10000, 0x1000, 0x1000, 0x1000, 0x4000, 0, 0, 0, 0, 0);
+    plan.data = {{'C', Pattern(0x4000, 80)}};
+    EXPECT_EQ(RunHostUpdate(host, plan), "WZSC");
+    EXPECT_EQ(board.Wait(), 0) << board.Stderr();
+    EXPECT_NE(board.Stderr().find("hung up after 8192 of 16384 bytes"), std::string::npos) << board.Stderr();
+}
+
+TEST(BoardExecutable, StopSignalPrintsTheSummary) {
+    BoardFolder folder;
+    SpawnedBoard board(Args(folder, "4M"));
+    ASSERT_FALSE(board.FirstLine().empty());
+    board.Signal(SIGTERM);
+    EXPECT_EQ(board.Wait(), 0);
+    EXPECT_NE(board.Stderr().find("checks:\n  none made"), std::string::npos) << board.Stderr();
+}
+
+TEST(BoardExecutable, BadOptionsAndMissingFilesEndWithStatusTwo) {
+    BoardFolder folder;
+    {
+        SpawnedBoard board({"--crystal", "12M"});
+        EXPECT_EQ(board.Wait(), 2);
+        EXPECT_NE(board.Stderr().find("unknown crystal '12M'"), std::string::npos);
+        EXPECT_NE(board.Stderr().find("usage:"), std::string::npos);
+    }
+    {
+        const auto empty = folder.Path() / "empty";
+        std::filesystem::create_directory(empty);
+        SpawnedBoard board({"--lib", empty.string(), "--flash", folder.Flash().string()});
+        EXPECT_EQ(board.Wait(), 2);
+        EXPECT_NE(board.Stderr().find("Pgm_4M.bin"), std::string::npos) << board.Stderr();
+    }
+    {
+        // A plain file where the link should go is not overwritten.
+        const auto taken = folder.Path() / "taken";
+        std::ofstream(taken) << "keep";
+        auto args = Args(folder, "4M");
+        args.insert(args.end(), {"--link", taken.string()});
+        SpawnedBoard board(args);
+        EXPECT_EQ(board.Wait(), 2);
+        EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(taken)));
+    }
+}
+
+}  // namespace
+}  // namespace kestrel::sim::test
