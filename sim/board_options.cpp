@@ -52,8 +52,21 @@ std::string BoardUsage() {
            "                         [--reply-gap-ms N] [--progress-gap-ms N] [--idle-timeout-ms N]\n"
            "A virtual set-top-box board on a pty: prints the device path on its first line,\n"
            "answers updates, erases and console commands, and on exit prints a summary of\n"
-           "every check it made. Exit status: 0 all checks held, 1 a check failed,\n"
-           "2 bad options or files.\n";
+           "every check it made of the tool.\n"
+           "  --crystal X        boot speed and loader-1 file Pgm_X.bin (default 4M)\n"
+           "  --lib DIR          loader files (default Lib/ beside the executable)\n"
+           "  --flash FILE       the board's 1 MiB flash (default flash.bin, created erased)\n"
+           "  --link PATH        also reach the line through this symlink\n"
+           "  --fault MODE       silent: never answer; double: answer the wake-up with 'WW';\n"
+           "                     garbage: answer it with bytes that are no reply; hangup:\n"
+           "                     close the line in the middle of the first section and exit\n"
+           "  --once             exit when the first update ends: with 'D', or when the\n"
+           "                     tool gives it up (closes the line or stops sending)\n"
+           "  --reply-gap-ms N   pause after a request's data before the next request (400)\n"
+           "  --progress-gap-ms N  pause between programming-progress reports (100)\n"
+           "  --idle-timeout-ms N  silence that gives an update up (10000)\n"
+           "Without --once it runs until SIGINT or SIGTERM. Exit status: 0 every check held,\n"
+           "1 a check failed, 2 bad options or files.\n";
 }
 
 ParseOutcome ParseBoardArgs(int argc, char** argv, BoardOptions& options, std::string& error) {

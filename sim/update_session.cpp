@@ -123,7 +123,7 @@ SessionEnd UpdateSession::Run() {
         return SessionEnd::Abandoned;
     }
     log_.Received("loader 1: " + Bytes(one.bytes.size()));
-    std::string detail = "start byte and " + Bytes(wire::kLoader1BlockSize) + " block match " +
+    std::string detail = "start byte and the " + std::to_string(wire::kLoader1BlockSize) + "-byte block match " +
                          loaders_.loader1File.filename().string();
     bool held = true;
     if (one.bytes[0] != wire::kLoader1StartByte) {

@@ -92,6 +92,7 @@ SessionEnd VirtualBoard::Reboot(BoardIo& io, LineMark mark, bool& session_ran) {
     if (r == WaitResult::Stopped) return SessionEnd::Stopped;
     if (r != WaitResult::Done) {
         // A plain reset: the board boots straight into its firmware.
+        log_.Received("console: reset (16 x 0xFF), no reopen followed: rebooted");
         PrintBanner(io);
         return SessionEnd::Finished;
     }
@@ -117,6 +118,7 @@ void VirtualBoard::Run(const std::atomic<bool>& stop) {
         for (std::uint8_t b : bytes) {
             const auto seen = patterns.Feed(b);
             if (seen == ConsolePatterns::Seen::Demo) {
+                log_.Received("console: pcdemo (16 x 0xEE)");
                 if (options_.fault != FaultMode::Silent) io.Send(AsBytes(DemoText()));
                 continue;
             }

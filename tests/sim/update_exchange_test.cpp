@@ -161,6 +161,27 @@ TEST(UpdateExchange, AShortSectionEndsTheUpdateWithoutProgramming) {
     EXPECT_TRUE(std::all_of(flash.begin(), flash.end(), [](std::uint8_t b) { return b == 0xFF; }));
 }
 
+TEST(UpdateExchange, AfterAnAbandonedUpdateTheNextWakeUpStartsAfresh) {
+    BoardFolder folder;
+    BoardOptions options = folder.Options("27M");
+    options.once = false;
+    options.idleTimeout = Ms{300};
+    RunningBoard board(options);
+    HostPlan plan = PlanFor(folder, B115200);
+    plan.header = MakeHeader(0x1000, 0x1000, 0x1000, 0x1000, 8, 0, 0, 0, 0, 0);
+    plan.data = {{'C', Pattern(7, 90)}};  // one byte short: the board gives up
+    ScriptedHost host(board.Path());
+    EXPECT_EQ(RunHostUpdate(host, plan, Ms{1000}), "WZSC");
+    plan.data = {{'C', Pattern(8, 91)}};
+    EXPECT_EQ(RunHostUpdate(host, plan), "WZSC" + Progress() + "D");
+    host.Close();
+    board.Stop();
+    EXPECT_TRUE(CheckFailed(board.Log(), "code section", "received 7 of 8 bytes"));
+    EXPECT_EQ(board.Log().FailedCount(), 1u) << board.Summary();
+    const Bytes flash = folder.ReadFlash();
+    EXPECT_TRUE(std::equal(flash.begin(), flash.begin() + 8, Pattern(8, 91).begin()));
+}
+
 TEST(UpdateExchange, AHeaderThatOverflowsTheFlashIsRefused) {
     BoardFolder folder;
     RunningBoard board(folder.Options("4M"));
