@@ -56,6 +56,19 @@ WaitResult BoardIo::Idle(Ms span) {
     return WaitResult::Done;
 }
 
+WaitResult BoardIo::SendAndAwaitRead(std::uint8_t byte, Ms timeout) {
+    Pump(Ms(0));
+    const std::uint64_t before = line_.ToolReadCount();
+    if (!Send(byte) || !line_.SeesToolReads()) return WaitResult::Done;
+    const auto until = Clock::now() + timeout;
+    while (line_.ToolReadCount() == before) {
+        if (StopRequested()) return WaitResult::Stopped;
+        if (Clock::now() >= until) return WaitResult::TimedOut;
+        Pump(Left(until));
+    }
+    return WaitResult::Done;
+}
+
 WaitResult BoardIo::AwaitReopen(LineMark mark, Ms timeout) {
     const auto until = Clock::now() + timeout;
     for (;;) {

@@ -66,6 +66,11 @@ public:
     // board speaks. `seen` gets the settings at the end.
     WaitResult AwaitSettings(unsigned baud, Ms settle, termios& seen);
 
+    // Sends a byte that gets no answer and waits (bounded) until the tool has read
+    // it, so the next one cannot reach the tool in the same read. Without a watch on
+    // the line it only sends.
+    WaitResult SendAndAwaitRead(std::uint8_t byte, Ms timeout);
+
     bool Send(std::span<const std::uint8_t> bytes) { return line_.Write(bytes); }
     bool Send(std::uint8_t byte) { return line_.Write(std::span<const std::uint8_t>(&byte, 1)); }
 

@@ -35,7 +35,9 @@ bool PtyLine::Open(std::string& error) {
     slave_path_ = name;
     inotify_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (inotify_ >= 0) {
-        watching_ = inotify_add_watch(inotify_, name, IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) >= 0;
+        // IN_ACCESS: the tool has read what the board sent, so a reply that gets
+        // no answer can be followed by the next without the two meeting in one read.
+        watching_ = inotify_add_watch(inotify_, name, IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE | IN_ACCESS) >= 0;
     }
     return true;
 }
@@ -70,6 +72,7 @@ void PtyLine::TakeLineEvents() {
                 ++open_files_;
                 ++opens_;
             }
+            if (ev->mask & IN_ACCESS) ++tool_reads_;
             if (ev->mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) {
                 open_files_ = std::max<std::int64_t>(0, open_files_ - 1);
                 ++closes_;

@@ -44,6 +44,9 @@ public:
     // Opens and closes of the slave seen so far.
     std::uint64_t OpenCount() const { return opens_; }
     std::uint64_t CloseCount() const { return closes_; }
+    // Reads of the slave by the tool seen so far (0 forever without a watch).
+    std::uint64_t ToolReadCount() const { return tool_reads_; }
+    bool SeesToolReads() const { return watching_; }
 
     // The slave's settings, as the tool configured them.
     std::optional<termios> SlaveSettings() const;
@@ -64,6 +67,7 @@ private:
     std::int64_t open_files_ = 0;
     std::uint64_t opens_ = 0;
     std::uint64_t closes_ = 0;
+    std::uint64_t tool_reads_ = 0;
 };
 
 }  // namespace kestrel::sim

@@ -11,6 +11,11 @@ namespace {
 
 // Time the tool gets to reopen the line after 'D' before the board boots anyway.
 constexpr BoardIo::Ms kAfterFinishReopen{2000};
+// How long a request waits for the tool to read it before it is sent again.
+constexpr BoardIo::Ms kRequestReadLimit{1500};
+constexpr int kRequestAttempts = 3;
+// How long a progress report may wait for the tool to read the one before it.
+constexpr BoardIo::Ms kProgressReadLimit{5000};
 // After a reopen the tool purges its input; the board's reply waits this long.
 constexpr BoardIo::Ms kSettle{30};
 // A line closed this long means the tool has left, not that it is reopening.
@@ -56,7 +61,17 @@ bool UpdateSession::SettleAndCheckLine(unsigned baud, const std::string& check, 
 
 UpdateSession::Received UpdateSession::Ask(std::uint8_t request, std::size_t count, bool then_gap) {
     Received r;
-    io_.Send(request);
+    // A request that reaches the tool just before it purges its input on a reopen
+    // is lost; the tool reads every request it gets, so one left unread is sent again.
+    for (int attempt = 0; attempt < kRequestAttempts; ++attempt) {
+        const WaitResult read = io_.SendAndAwaitRead(request, kRequestReadLimit);
+        if (read == WaitResult::Stopped) {
+            r.result = read;
+            return r;
+        }
+        if (read == WaitResult::Done) break;
+        log_.Note(std::string("request '") + static_cast<char>(request) + "' was not read; sent again");
+    }
     r.result = io_.Receive(count, r.bytes, options_.idleTimeout);
     if (r.result != WaitResult::Done || !then_gap) return r;
     // The tool ends every run with a write shorter than a block and a pause
@@ -231,7 +246,9 @@ SessionEnd UpdateSession::Program(const SectionHeader& header, const std::vector
     log_.Check("flash file written", saved, saved ? flash_.Path().string() : error);
 
     for (std::uint8_t step = 1; step <= wire::kProgressSteps; ++step) {
-        io_.Send(step);
+        // The tool may still be pacing its last write; each report waits for the
+        // tool's read of the one before, however long that takes.
+        if (io_.SendAndAwaitRead(step, kProgressReadLimit) == WaitResult::Stopped) return SessionEnd::Stopped;
         if (io_.Idle(options_.progressGap) == WaitResult::Stopped) return SessionEnd::Stopped;
     }
     const auto during = io_.TakePending();
