@@ -205,6 +205,17 @@ TEST_F(EndToEnd, EveryCrystalBootsAtItsSpeedAndWaitsItsOwnPauseAfterLoaderOne) {
     }
 }
 
+TEST_F(EndToEnd, PortNumberAndCrystalComeFromTheSettingsFileOfTheNamedLibrary) {
+    auto board = StartBoard({"--crystal", "8M", "--once", "--reply-gap-ms", "40", "--progress-gap-ms", "15"});
+    fs::copy(Bin() + "/Lib", Work("Lib"));
+    std::ofstream(Work("Lib/M850T.ini"), std::ios::trunc)
+        << "[COM]\r\nportno=1\r\nbaudrate=0\r\n[PLANT]\r\nXTLO=1\r\n[PORTS]\r\ncom2=" << board->Device() << "\r\n";
+    NoPause sleeper;
+    const CommandRun r = Command(RunUpdateCommand, {"update", "--port", "2", "--lib", Work("Lib"), Sample("FONT.bin")}, sleeper);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(board->Wait(), 0) << board->Report();  // woken at 8M's 19200 baud
+}
+
 TEST_F(EndToEnd, RealTimePacingFlashesTheBoardToo) {
     auto board = StartBoard({"--crystal", "27M", "--once"});
     RealSleeper sleeper;
