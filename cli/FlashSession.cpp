@@ -122,15 +122,17 @@ int FlashSession::FollowUpdate() {
 }
 
 int FlashSession::Cancel(int status) {
-    // What the Cancel button does: disarm, then reopen the line at the operator's
-    // settings. A download under way finishes first; a second Ctrl-C quits at once.
+    // Disarm, as the Cancel button does. On Ctrl-C the line is also reopened at the
+    // operator's settings like the window does, once a download under way has
+    // finished (a second Ctrl-C quits at once); after a failure the run just ends.
     shared.UpdateArmed = 0;
     progress.Break();
     out << "Stop updating!!!\n" << std::flush;
-    if (status == kCancelled)
+    if (status == kCancelled) {
         err << "Cancelling: the request the board is being answered finishes first (Ctrl-C again to quit at once)\n";
-    portState.reset();
-    OpenLine();
+        portState.reset();
+        OpenLine();
+    }
     return status;
 }
 

@@ -227,6 +227,9 @@ TEST_F(SerialLineTest, ArrivingBytesAreNotifiedWithThePortNumberOncePerArrivalNo
     }
     pty.Send("y");
     ASSERT_TRUE(WaitUntil([&] { return target.Count(WM_SERIAL_RECEIVE) > before; }));
+    const uint8_t out[] = {'o', 'k'};
+    line.WriteBytes(out, 2);  // the line reports when its output has gone
+    ASSERT_TRUE(WaitUntil([&] { return target.Count(WM_SERIAL_TXEMPTY) >= 1; }));
     for (const auto& n : target.All()) {
         EXPECT_EQ(n.wParam, 7u);
         if (n.id == WM_SERIAL_RECEIVE) {
