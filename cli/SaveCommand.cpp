@@ -1,5 +1,7 @@
 #include "cli/SaveCommand.h"
 
+#include "cli/ExecutableFolder.h"
+
 #include <climits>
 #include <cstdio>
 #include <getopt.h>
@@ -50,14 +52,6 @@ int UsageError(const char* problem) {
     return 2;
 }
 
-std::string LibFolderBesideExecutable() {
-    char path[PATH_MAX];
-    ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
-    if (length <= 0) return "Lib";
-    std::string executable(path, static_cast<size_t>(length));
-    return executable.substr(0, executable.rfind('/')) + "/Lib";
-}
-
 }  // namespace
 
 int RunSaveCommand(int argc, char** argv) {
@@ -85,7 +79,7 @@ int RunSaveCommand(int argc, char** argv) {
     }
     if (output.empty()) return UsageError("--output PATH is required");
     if (optind >= argc) return UsageError("no update FILE given");
-    if (lib.empty()) lib = LibFolderBesideExecutable();
+    if (lib.empty()) lib = ExecutableFolder() + "/Lib";
 
     StderrReporter reporter;
     CFlashImage image(reporter);

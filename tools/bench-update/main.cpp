@@ -18,19 +18,12 @@
 #include <sstream>
 #include <vector>
 
+#include "cli/ExecutableFolder.h"
 #include "cli/FlashCommands.h"
 
 extern char** environ;
 
 namespace {
-
-std::string Folder() {
-    char exe[4096] = {};
-    if (readlink("/proc/self/exe", exe, sizeof exe - 1) <= 0)
-        return ".";
-    std::string path(exe);
-    return path.substr(0, path.rfind('/'));
-}
 
 pid_t Spawn(std::vector<std::string> args, int stdoutFd) {
     posix_spawn_file_actions_t actions;
@@ -95,7 +88,7 @@ std::string StartBoard(const std::string& bin, const std::string& work, pid_t& b
 }  // namespace
 
 int main() {
-    const std::string bin = Folder();
+    const std::string bin = ExecutableFolder();
     const std::string work = "/tmp/kestrel-bench-update-" + std::to_string(getpid());
     std::system(("mkdir -p " + work).c_str());
     const uint32_t mapSize = 0x80000;
