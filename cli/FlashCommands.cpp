@@ -9,12 +9,12 @@
 #include <vector>
 
 #include "cli/FlashSession.h"
+#include "engine/Crystals.h"
 
 namespace {
 
 constexpr int kUsage = 2;
 
-const char* const kCrystals[] = {"4M", "8M", "13.5M", "16M", "27M"};
 
 const char* const kUpdateHelp =
     "usage: kestrel-cli update (--device PATH | --port N) [--crystal 4M|8M|13.5M|16M|27M]\n"
@@ -47,12 +47,10 @@ struct Parsed {
 };
 
 bool ParseCrystal(const std::string& text, int& index) {
-    for (int i = 0; i < 5; ++i)
-        if (text == kCrystals[i]) {
-            index = i;
-            return true;
-        }
-    return false;
+    const auto found = FindCrystalIndex(text);
+    if (found)
+        index = static_cast<int>(*found);
+    return found.has_value();
 }
 
 bool ParsePositive(const char* text, long max, long& value) {

@@ -50,8 +50,7 @@ int FlashSession::CrystalIndex() const { return options.crystal.value_or(setting
 bool FlashSession::OpenLine() {
     const unsigned port = !options.device.empty() ? 1 : (options.port ? options.port : settings.portNumber);
     const std::string line = options.lineSettings.empty() ? settings.lineSettings : options.lineSettings;
-    shared.SharedText.PutText(line);
-    worker->PostThreadMessage(WM_OPEN_PORT, static_cast<uint32_t>(line.size()), port);
+    worker->PostThreadMessage(WM_OPEN_PORT, static_cast<uint32_t>(line.size()), port, line);
     while (!portState && interrupts == 0)
         Pump(kPumpWait);
     return portState.value_or(0) == 1;

@@ -1,11 +1,11 @@
 // Starting an update and the console commands the operator can type.
 #include <array>
 
+#include "engine/Crystals.h"
 #include "engine/UIThread.h"
 
 namespace {
 
-constexpr uint32_t kCrystalCount = 5;
 constexpr uint32_t kWakeUpPauseMs = 10;
 constexpr uint32_t kDrainLimitMs = 3000;
 
@@ -35,7 +35,7 @@ void CUIThread::OnStartUpdate(uint32_t crystalIndex) {
     // Wake the board at the line settings in use, then listen at its boot speed.
     Comm->WriteBytes(kResetPattern.data(), kResetPattern.size());
     sleeper.SleepMs(kWakeUpPauseMs);
-    const std::string settings = std::string(BootSpeeds[crystalIndex]) + ",N,8,1";
+    const std::string settings = kCrystals[crystalIndex].BootSettings();
     if (Comm->IsOpen()) {
         // At 9600 baud the 16 bytes need 17 ms; the close must not cut them off.
         Comm->DrainOutput(kDrainLimitMs);

@@ -4,16 +4,15 @@
 #include <iterator>
 #include <vector>
 
+#include "engine/Crystals.h"
+#include "engine/Pacing.h"
 #include "engine/UIThread.h"
 
 namespace {
 
-constexpr uint32_t kBlockSize = 2048;
 constexpr uint8_t kLoader1Start = 0x18;
 constexpr uint32_t kHeaderBytes = 4;
 constexpr uint32_t kTrailerBytes = 1;
-constexpr uint32_t kHeaderPauseMs = 30;
-constexpr uint32_t kBlockPauseMs = 300;
 
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& out) {
     std::ifstream in(path, std::ios::binary);
@@ -21,16 +20,6 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& out) {
         return false;
     out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return !in.bad();
-}
-
-// Loader 1 must leave the line before it is closed for the switch to 115200 baud; the
-// pause is long enough for the crystal's boot speed.
-uint32_t Loader1PauseMs(const std::string& crystal) {
-    if (crystal == "4M")
-        return 2300;
-    if (crystal == "27M")
-        return 300;
-    return 1000;
 }
 
 }  // namespace
@@ -50,13 +39,13 @@ bool CUIThread::ReadLoaderFile(const std::string& path, const char* failure, std
 }
 
 void CUIThread::SendLoader1() {
-    const std::string crystal = kCrystalTexts[CrystalIndex];
-    const std::string path = shared.LibraryFolder() + "/Pgm_" + crystal + ".bin";
+    const CrystalChoice& crystal = kCrystals[CrystalIndex];
+    const std::string path = shared.LibraryFolder() + "/Pgm_" + std::string(crystal.text) + ".bin";
     std::vector<uint8_t> file;
     if (!ReadLoaderFile(path, "Open pgm1 failed!", file))
         return;
     const size_t body = file.size() - kHeaderBytes - kTrailerBytes;
-    if (body > kBlockSize) {
+    if (body > kDownloadBlockSize) {
         boxes.ShowMessageBox("Open pgm1 failed!\n" + path + ": its body of " + std::to_string(body) +
                                  " bytes does not fit the 2048-byte block of loader 1.",
                              "Error", BoxIcon::Warning);
@@ -65,10 +54,12 @@ void CUIThread::SendLoader1() {
 
     const uint8_t start = kLoader1Start;
     Comm->WriteBytes(&start, 1);
-    std::vector<uint8_t> block(kBlockSize, 0x00);
+    std::vector<uint8_t> block(kDownloadBlockSize, 0x00);
     std::copy_n(file.begin() + kHeaderBytes, body, block.begin());
-    Comm->WriteBytes(block.data(), kBlockSize);
-    sleeper.SleepMs(Loader1PauseMs(crystal));
+    Comm->WriteBytes(block.data(), kDownloadBlockSize);
+    // Loader 1 must leave the line at the boot speed before the line is closed for
+    // the switch to 115200 baud.
+    sleeper.SleepMs(crystal.loader1PauseMs);
 }
 
 void CUIThread::SendLoader2() {
@@ -78,18 +69,18 @@ void CUIThread::SendLoader2() {
         return;
     const size_t length = file.size();
 
-    std::vector<uint8_t> block(kBlockSize, 0x00);
+    std::vector<uint8_t> block(kDownloadBlockSize, 0x00);
     std::copy_n(file.begin(), kHeaderBytes, block.begin());
     Comm->WriteBytes(block.data(), kHeaderBytes);
     sleeper.SleepMs(kHeaderPauseMs);
 
     // The body in whole blocks, then the rest; the trailer byte stays behind.
     size_t position = kHeaderBytes;
-    const size_t blocks = (length - kHeaderBytes - kTrailerBytes) / kBlockSize;
+    const size_t blocks = (length - kHeaderBytes - kTrailerBytes) / kDownloadBlockSize;
     for (size_t i = 0; i < blocks; ++i) {
-        std::copy_n(file.begin() + position, kBlockSize, block.begin());
-        Comm->WriteBytes(block.data(), kBlockSize);
-        position += kBlockSize;
+        std::copy_n(file.begin() + position, kDownloadBlockSize, block.begin());
+        Comm->WriteBytes(block.data(), kDownloadBlockSize);
+        position += kDownloadBlockSize;
         sleeper.SleepMs(kBlockPauseMs);
     }
     const size_t rest = length - position - kTrailerBytes;

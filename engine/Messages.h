@@ -5,7 +5,7 @@
 
 // Thread messages from the dialog (or the command-line front end) to the worker.
 constexpr uint32_t WM_QUIT = 0x0012;
-constexpr uint32_t WM_OPEN_PORT = 1176;        // wParam: settings text length; lParam: port number
+constexpr uint32_t WM_OPEN_PORT = 1176;        // text: line settings; wParam: its length; lParam: port number
 constexpr uint32_t WM_CLOSE_PORT = 1177;
 constexpr uint32_t WM_LOAD_FILE = 1180;        // text: path of one update file
 constexpr uint32_t WM_SAVE_FLASH_MAP = 1181;   // text: path to save to

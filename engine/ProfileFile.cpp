@@ -5,6 +5,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "engine/Crystals.h"
+
 namespace {
 
 std::string Trim(const std::string& s) {
@@ -27,7 +29,6 @@ const std::vector<std::string> kParities = {"None", "Even", "Odd"};
 const std::vector<std::string> kDataBits = {"8"};
 const std::vector<std::string> kStopBits = {"1"};
 constexpr int kPortChoices = 6;
-constexpr int kCrystalChoices = 5;
 
 std::string Item(const std::vector<std::string>& list, int index) {
     return index >= 0 && index < static_cast<int>(list.size()) ? list[static_cast<size_t>(index)] : std::string();
@@ -95,7 +96,7 @@ OperatorSettings OperatorSettings::Load(const std::string& libFolder) {
                      "," + Item(kDataBits, p.GetInt("COM", "databits")) + "," +
                      Item(kStopBits, p.GetInt("COM", "stopbits"));
     const int crystal = p.GetInt("PLANT", "XTLO");
-    s.crystalIndex = crystal < kCrystalChoices ? crystal : -1;
+    s.crystalIndex = crystal < static_cast<int>(kCrystalCount) ? crystal : -1;
     return s;
 }
 

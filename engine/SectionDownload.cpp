@@ -3,13 +3,10 @@
 #include <array>
 #include <vector>
 
+#include "engine/Pacing.h"
 #include "engine/UIThread.h"
 
 namespace {
-
-constexpr uint32_t kBlockSize = 2048;
-constexpr uint32_t kHeaderPauseMs = 30;
-constexpr uint32_t kBlockPauseMs = 300;
 
 void PutLittleEndian32(uint8_t* out, uint32_t value) {
     for (int i = 0; i < 4; ++i)
@@ -50,19 +47,19 @@ void CUIThread::SendSection(uint32_t length, uint32_t start) {
         PostStatus(STATUS_PROGRESS, static_cast<int64_t>(percent));
     };
 
-    std::vector<uint8_t> block(kBlockSize);
-    const uint32_t blocks = n / kBlockSize;
+    std::vector<uint8_t> block(kDownloadBlockSize);
+    const uint32_t blocks = n / kDownloadBlockSize;
     for (uint32_t i = 0; i < blocks; ++i) {
-        std::copy_n(source + size_t{kBlockSize} * i, kBlockSize, block.begin());
-        Comm->WriteBytes(block.data(), kBlockSize);
-        SentBytes += kBlockSize;
+        std::copy_n(source + size_t{kDownloadBlockSize} * i, kDownloadBlockSize, block.begin());
+        Comm->WriteBytes(block.data(), kDownloadBlockSize);
+        SentBytes += kDownloadBlockSize;
         postProgress();
         sleeper.SleepMs(kBlockPauseMs);
     }
-    const uint32_t rest = n - kBlockSize * blocks;
+    const uint32_t rest = n - kDownloadBlockSize * blocks;
     SentBytes += rest;
     std::fill(block.begin(), block.end(), 0x00);
-    std::copy_n(source + size_t{kBlockSize} * blocks, rest, block.begin());
+    std::copy_n(source + size_t{kDownloadBlockSize} * blocks, rest, block.begin());
     Comm->WriteBytes(block.data(), rest);
     postProgress();
     sleeper.SleepMs(kBlockPauseMs);

@@ -5,9 +5,10 @@
 #include <cstring>
 #include <string>
 
-// The one-slot text mailbox between the dialog and the worker. A zero first byte means
-// empty. The writer fills the rest of the slot first and publishes the first byte last
-// (release); the reader sees the first byte (acquire) and then the rest.
+// The one-slot text mailbox from the worker to the dialog: the board's console bytes.
+// A zero first byte means empty. The worker fills the rest of the slot first and
+// publishes the first byte last (release); the dialog sees the first byte (acquire),
+// copies the bytes out and clears the slot, handing it back to the worker.
 class SharedTextSlot {
 public:
     static constexpr size_t kSize = 1024;
@@ -21,13 +22,6 @@ public:
             return;
         std::memcpy(rest.data(), bytes + 1, n - 1);
         first.store(bytes[0], std::memory_order_release);
-    }
-    // Dialog: a NUL-terminated text (the line settings) for the worker to take.
-    void PutText(const std::string& text) {
-        Clear();
-        const size_t n = std::min(text.size(), kSize - 1);
-        if (n > 0)
-            Publish(reinterpret_cast<const uint8_t*>(text.data()), n);
     }
     // Copies out the first n bytes (n <= kSize).
     void CopyOut(uint8_t* out, size_t n) const {

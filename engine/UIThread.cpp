@@ -102,7 +102,7 @@ void CUIThread::ExitInstance() {
 
 void CUIThread::Dispatch(const ThreadMessage& m) {
     switch (m.id) {
-    case WM_OPEN_PORT: OnOpenPort(static_cast<uint32_t>(m.lParam)); break;
+    case WM_OPEN_PORT: OnOpenPort(static_cast<uint32_t>(m.lParam), m.text); break;
     case WM_CLOSE_PORT: OnClosePort(); break;
     case WM_LOAD_FILE: OnLoadFile(m.text); break;
     case WM_SAVE_FLASH_MAP: OnSaveFlashMap(m.text); break;
@@ -115,13 +115,13 @@ void CUIThread::Dispatch(const ThreadMessage& m) {
     }
 }
 
-void CUIThread::OnOpenPort(uint32_t n) {
+void CUIThread::OnOpenPort(uint32_t n, const std::string& settings) {
+    // The settings travel inside the request: the text slot carries only the board's
+    // console bytes, so a reopen can never take those bytes for line settings.
     if (Comm->IsOpen())
         Comm->ClosePort();
     PortNumber = n;
-    const std::string settings = shared.SharedText.Text();
     const bool opened = OpenLine(settings);
-    shared.SharedText.Clear();
     PostStatus(STATUS_PORT_STATE, opened ? 1 : 0);
 }
 

@@ -20,9 +20,6 @@
 // board's one-character replies during an update, and reports back by window messages.
 class CUIThread : private IImageReporter {
 public:
-    // Crystal choices, in the order of the crystal list, and their boot line speeds.
-    static constexpr const char* kCrystalTexts[5] = {"4M", "8M", "13.5M", "16M", "27M"};
-    static constexpr const char* BootSpeeds[5] = {"9600", "19200", "57600", "38400", "115200"};
     static constexpr const char* kFullSpeedSettings = "115200,N,8,1";
 
     // line: the serial line to use; without one the worker makes its own CSerialLine.
@@ -58,7 +55,7 @@ private:
     void ExitInstance();
 
     // Requests of the owner.
-    void OnOpenPort(uint32_t portNumber);
+    void OnOpenPort(uint32_t portNumber, const std::string& settings);
     void OnClosePort();
     void OnResetImage();
     void OnLoadFile(const std::string& path);

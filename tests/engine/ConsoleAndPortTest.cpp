@@ -21,7 +21,7 @@ TEST_F(ConsoleAndPort, PortNumbersOutsideTheRangeAreRefusedAndKept) {
     }
 }
 
-TEST_F(ConsoleAndPort, OpeningUsesTheSettingsTextAndEmptiesTheSlot) {
+TEST_F(ConsoleAndPort, OpeningUsesTheSettingsTextOfTheRequest) {
     OpenPort(3, "9600,E,8,1");
     EXPECT_EQ(Opens(), std::vector<std::string>{"9600,E,8,1"});
     EXPECT_EQ(owner.Posts().back().lParam, 1);

@@ -21,8 +21,7 @@ protected:
         worker->Dispatch(ThreadMessage{id, wParam, lParam, std::move(text)});
     }
     void OpenPort(uint32_t port = 1, const std::string& settings = "115200,N,8,1") {
-        shared.SharedText.PutText(settings);
-        Send(WM_OPEN_PORT, static_cast<uint32_t>(settings.size()), port);
+        Send(WM_OPEN_PORT, static_cast<uint32_t>(settings.size()), port, settings);
     }
     // The board's bytes arrive in one read, and the monitor reports them.
     void Arrive(std::vector<uint8_t> bytes, uint32_t port = 1) {

@@ -26,8 +26,7 @@ protected:
         });
     }
     void OpenPort() {
-        shared.SharedText.PutText("115200,N,8,1");
-        ASSERT_TRUE(worker->PostThreadMessage(WM_OPEN_PORT, 12, 1));
+        ASSERT_TRUE(worker->PostThreadMessage(WM_OPEN_PORT, 12, 1, "115200,N,8,1"));
         ASSERT_TRUE(PortStateArrived(1));
     }
 

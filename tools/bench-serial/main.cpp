@@ -99,8 +99,7 @@ int main(int argc, char** argv) {
     line->SetDeviceResolver([&](uint32_t) { return pty.slave; });
     CUIThread worker(shared, owner, owner, sleeper, std::move(line));
     worker.Start();
-    shared.SharedText.PutText("115200,N,8,1");
-    worker.PostThreadMessage(WM_OPEN_PORT, 12, 1);
+    worker.PostThreadMessage(WM_OPEN_PORT, 12, 1, "115200,N,8,1");
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
 
     std::vector<double> latencies;
