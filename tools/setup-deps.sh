@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev               # unit tests
   clang libclang-rt-14-dev                # fuzzers and their sanitizer runtime
   srecord binutils binutils-arm-none-eabi # S-record tools the image tests compare against
+  qt6-base-dev                            # the window's widgets; their tests draw offscreen
 )
 
 missing=()
