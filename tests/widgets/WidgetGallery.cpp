@@ -94,9 +94,9 @@ int main(int argc, char** argv) {
         int lower, upper, position;
     };
     const BarState barStates[] = {
-        {"0 of 0..100: plain face, no text", 0, 100, 0}, {"1 of 0..100", 0, 100, 1},
+        {"0 of 0..100: plain face, no text (bar blank)", 0, 100, 0}, {"1 of 0..100", 0, 100, 1},
         {"50 of 0..100", 0, 100, 50},                     {"2 of 0..3: truncated to 66%", 0, 3, 2},
-        {"100 of 0..100: all 54 bands", 0, 100, 100},     {"101 of 0..100: plain face", 0, 100, 101},
+        {"100 of 0..100: all 54 bands", 0, 100, 100},     {"101 of 0..100: plain face (bar blank)", 0, 100, 101},
     };
     int row = 0;
     for (const BarState& state : barStates) {
