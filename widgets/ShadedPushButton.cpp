@@ -1,6 +1,5 @@
 #include "widgets/ShadedPushButton.h"
 
-#include <QCursor>
 #include <QEnterEvent>
 #include <QFontMetrics>
 #include <QPainter>
@@ -38,13 +37,10 @@ QRect HorizontalStroke(int y, int x0, int x1, int width, int unit) {
     return Span(std::min(x0, x1), top, std::max(x0, x1) + unit, top + width * unit);
 }
 
-}  // namespace
-
-CShadedPushButton::CShadedPushButton(QWidget* parent) : QPushButton(parent) {}
-
-CShadedPushButton::CShadedPushButton(const QString& text, QWidget* parent) : QPushButton(text, parent) {}
-
-QColor CShadedPushButton::ShadeColour(int index, bool hovering, bool emphasised) {
+// Shading colour `index` (0 = top, 63 = bottom): red and green fall by index / 3
+// (index / 4 under the pointer), blue by index / 5, or while emphasised by index / 4
+// (index / 3 under the pointer).
+QColor ShadeColour(int index, bool hovering, bool emphasised) {
     index = std::clamp(index, 0, kShades - 1);
     const int redGreen = hovering ? 255 - index / 4 : 255 - index / 3;
     int blue;
@@ -55,6 +51,12 @@ QColor CShadedPushButton::ShadeColour(int index, bool hovering, bool emphasised)
     return QColor(redGreen, redGreen, blue);
 }
 
+}  // namespace
+
+CShadedPushButton::CShadedPushButton(QWidget* parent) : QPushButton(parent) {}
+
+CShadedPushButton::CShadedPushButton(const QString& text, QWidget* parent) : QPushButton(text, parent) {}
+
 void CShadedPushButton::enterEvent(QEnterEvent* event) {
     QPushButton::enterEvent(event);
     SetHovering(true);
@@ -63,23 +65,6 @@ void CShadedPushButton::enterEvent(QEnterEvent* event) {
 void CShadedPushButton::leaveEvent(QEvent* event) {
     QPushButton::leaveEvent(event);
     SetHovering(false);
-}
-
-void CShadedPushButton::changeEvent(QEvent* event) {
-    QPushButton::changeEvent(event);
-    // A disabled button hears of no pointer leaving it (the Command button is disabled
-    // while its command goes out): look where the pointer is once it is usable again.
-    if (event->type() == QEvent::EnabledChange && isEnabled())
-        SetHovering(PointerInside());
-}
-
-void CShadedPushButton::hideEvent(QHideEvent* event) {
-    QPushButton::hideEvent(event);
-    SetHovering(false);
-}
-
-bool CShadedPushButton::PointerInside() const {
-    return isVisible() && rect().contains(mapFromGlobal(QCursor::pos()));
 }
 
 void CShadedPushButton::SetHovering(bool on) {

@@ -14,24 +14,20 @@ public:
     explicit CShadedPushButton(QWidget* parent = nullptr);
     explicit CShadedPushButton(const QString& text, QWidget* parent = nullptr);
 
-    // What the last paint showed.
+    // The pointer rests on the button.
     bool IsHovering() const { return hovering; }
+    // At the last paint: the button had the focus; it had the focus, was pressed or
+    // was the default button.
     bool WasFocused() const { return focused; }
     bool WasEmphasised() const { return emphasised; }
-
-    // Shading colour number `index` (0 = top, 63 = bottom) for a state.
-    static QColor ShadeColour(int index, bool hovering, bool emphasised);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
-    void changeEvent(QEvent* event) override;
-    void hideEvent(QHideEvent* event) override;
 
 private:
     void SetHovering(bool on);
-    bool PointerInside() const;
 
     bool hovering = false;
     bool focused = false;
