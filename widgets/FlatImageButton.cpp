@@ -155,15 +155,10 @@ void CFlatImageButton::focusOutEvent(QFocusEvent* event) {
 
 bool CFlatImageButton::event(QEvent* event) {
     const bool handled = QPushButton::event(event);
-    switch (event->type()) {
-    case QEvent::WindowDeactivate:  // its window is no longer the active one
-    case QEvent::WindowBlocked:     // a modal window took the pointer
-    case QEvent::UngrabMouse:       // the pointer grab was taken away
+    // Its window is no longer the active one. A pop-up or a modal window that takes
+    // the pointer ends the hover the same way or through a leave.
+    if (event->type() == QEvent::WindowDeactivate)
         EndHover();
-        break;
-    default:
-        break;
-    }
     return handled;
 }
 

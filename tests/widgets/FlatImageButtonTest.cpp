@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QDialog>
 #include <QLineEdit>
 #include <QMenu>
 
@@ -150,6 +151,17 @@ TEST(FlatImageButton, HoverBorderComesWithThePointerAndGoesEveryWayThePointerCan
     QApplication::processEvents();
     EXPECT_FALSE(button->IsHovering());
     menu.close();
+
+    stage.PointerAway();
+    stage.PointerTo(button, QPoint(11, 11));  // a modal window opens
+    ASSERT_TRUE(button->IsHovering());
+    QDialog modal(&stage.window);
+    modal.setGeometry(500, 100, 50, 50);
+    modal.open();
+    QApplication::processEvents();
+    EXPECT_FALSE(button->IsHovering());
+    modal.close();
+    QApplication::setActiveWindow(&stage.window);
 
     stage.PointerAway();
     stage.PointerTo(button, QPoint(11, 11));  // the button is disabled
