@@ -226,6 +226,7 @@ INSTANTIATE_TEST_SUITE_P(
         OutOfLimits{"UnknownType", SRecord('4', 0x100, {1, 2}), "S4"},
         OutOfLimits{"BadChecksum", Spoilt(S3Record(0x100, {1, 2}), 16, 2, "00"), "checksum"},
         OutOfLimits{"BadDigit", Spoilt(S3Record(0x100, {1, 2}), 13, 1, "G"), "'G' at column 14"},
+        OutOfLimits{"ShortLineWithABadDigit", "S31500000000AB4G\n", "'G' at column 16"},
         OutOfLimits{"ShorterThanItsCount", Spoilt(S3Record(0x100, {1, 2, 3}), 14, 4, ""), "byte count"},
         OutOfLimits{"LongerThanItsCount", Spoilt(S3Record(0x100, {1, 2}), 18, 0, "00"), "byte count"},
         OutOfLimits{"OddNumberOfDigits", Spoilt(S3Record(0x100, {1, 2}), 18, 0, "0"), "byte count"},
