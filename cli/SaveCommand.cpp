@@ -38,9 +38,13 @@ void PrintUsage(std::FILE* out) {
         "  -h, --help         show this help and exit\n"
         "\n"
         "Each FILE is a section file ending in its letter (name ending in bin), Motorola\n"
-        "S3/S7 code text (name ending in s), or a complete flash map of 0x60000, 0x80000,\n"
+        "S-record code text (name ending in s; S1, S2 or S3 data, every record with a\n"
+        "correct byte count and checksum), or a complete flash map of 0x60000, 0x80000,\n"
         "0x90000 or 0xE0000 bytes (name ending in bin).\n"
         "Messages are written to stderr as \"Caption: text\".\n"
+        "PATH is replaced in one step, and only when every FILE was taken: a refused\n"
+        "FILE or a failed write leaves the old PATH (and RmPgm.h) as they were. A link\n"
+        "at PATH is followed; a device, pipe or folder there is refused.\n"
         "Exit status: 0 when every file was taken and the file was written, 1 otherwise,\n"
         "2 for a usage error.\n",
         out);
@@ -85,8 +89,17 @@ int RunSaveCommand(int argc, char** argv) {
     CFlashImage image(reporter);
     if (!image.ReadFlashAddrAssign(lib + "/FlashAddrAssign.h")) return 1;
     // A new image is already in the state a reset leaves: nothing placed, erased.
-    bool everyFileTaken = true;
-    for (int i = optind; i < argc; ++i) everyFileTaken = image.OnLoadFile(argv[i]) && everyFileTaken;
-    const bool saved = image.OnSaveFlashMap(output);
-    return everyFileTaken && saved ? 0 : 1;
+    std::vector<std::string> refused;
+    for (int i = optind; i < argc; ++i)
+        if (!image.OnLoadFile(argv[i])) refused.emplace_back(argv[i]);
+    if (!refused.empty()) {
+        // A batch with a refused file is not what the operator asked for: saving
+        // the rest would replace a good file with a different image.
+        std::string names = refused[0];
+        for (size_t i = 1; i < refused.size(); ++i) names += (i + 1 == refused.size() ? " and " : ", ") + refused[i];
+        std::fprintf(stderr, "Error: Nothing was saved to %s: %s %s refused!\n", output.c_str(), names.c_str(),
+                     refused.size() == 1 ? "was" : "were");
+        return 1;
+    }
+    return image.OnSaveFlashMap(output) ? 0 : 1;
 }

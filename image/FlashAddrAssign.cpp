@@ -39,6 +39,9 @@ uint32_t ParseSizeValue(std::string_view rest) {
     return static_cast<uint32_t>(value);
 }
 
+// A header of four defines; anything near this size is some other file.
+constexpr uint64_t kMaxAddrAssignFileSize = 1u << 20;
+
 std::string Hex(uint64_t value) {
     char text[24];
     std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
@@ -50,14 +53,18 @@ std::string Hex(uint64_t value) {
 bool CFlashImage::ReadFlashAddrAssign(const std::string& path) {
     UpdateFile file;
     std::string text;
-    int error = file.Open(path);
-    if (error == 0) {
+    std::string problem;
+    if (int error = file.Open(path); error != 0) {
+        problem = UpdateFile::OpenProblem(error);
+    } else if (file.Size() > kMaxAddrAssignFileSize) {
+        problem = "it is too large to be a flash address file";
+    } else {
         text.resize(file.Size());
-        if (!file.ReadAt(0, text.data(), text.size())) error = EIO;
+        if (!file.ReadAt(0, text.data(), text.size())) problem = UpdateFile::OpenProblem(EIO);
     }
-    if (error != 0) {
+    if (!problem.empty()) {
         layoutUsable = false;
-        layoutProblem = "Can't read flash address file " + path;
+        layoutProblem = "Can't read flash address file " + path + " (" + problem + ")";
         Report(layoutProblem + "!", kCaptionError, MessageIcon::Error);
         return false;
     }

@@ -11,6 +11,7 @@ CFlashImage::CFlashImage(IImageReporter& r)
 
 void CFlashImage::ResetImage() {
     CodeLen = FontLen = BmpLen = LogoLen = FlashMapLen = 0;
+    lastRefusedFile.clear();
     // memset rather than a fill loop: sanitizer builds keep such loops byte by byte.
     std::memset(ImageBuf.data(), 0xFF, ImageBuf.size());
     std::memset(FileBuf.data(), 0x00, FileBuf.size());

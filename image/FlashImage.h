@@ -54,12 +54,15 @@ public:
     void ResetImage();
 
     // Takes one update file into the image. True when the file was taken without
-    // any problem message (a refused file leaves the image and lengths as they were).
+    // any problem message. A refused file leaves the image and the section lengths
+    // as they were; any file that is not loaded as a complete map ends a map
+    // loaded before it (FlashMapLen 0), refused or not.
     bool OnLoadFile(const std::string& path);
 
     // Saves the flash image (when a data section is placed), a loaded complete map,
     // or the converted code image with, for a small program, "RmPgm.h" beside it.
-    // True when the file (and the header, if any) were written.
+    // True when the file (and the header, if any) were written; a failed save
+    // leaves the old files as they were.
     bool OnSaveFlashMap(const std::string& path);
 
     // Places the section now in FileBuf (n bytes, or CodeLen for code) into its
@@ -69,15 +72,18 @@ public:
     // True when the file was loaded whole as a complete flash map.
     bool LoadFlashMap(const std::string& path);
 
-    // Converts Motorola S3/S7 text into the code image in FileBuf and CodeLen and
-    // stores its section letter ('C' or 'P'). False when the file was refused
-    // before anything changed; true when a code image was built (also when an
-    // overlap stopped the conversion early, which is reported).
+    // Converts Motorola S-record text into the code image in FileBuf and CodeLen
+    // and stores its section letter ('C' or 'P'). False when the file was refused
+    // before anything changed: a line that is no sound record (type, digits, byte
+    // count, checksum), a record outside the code image, or no code data at all.
+    // True when a code image was built (also when an overlap stopped the
+    // conversion early, which is reported).
     bool ConvertSRecordFile(const std::string& path, uint8_t& letter);
     bool ConvertSRecordText(std::string_view text, const std::string& sourceName, uint8_t& letter);
 
-    // Takes one S-record line into FileBuf. False stops the conversion (an address
-    // claimed twice, or a record outside the code image, both reported).
+    // Takes one S-record line into FileBuf. False stops the conversion (a line
+    // that is no sound record, an address claimed twice, or a record outside the
+    // code image, each reported).
     bool ParseSRecordLine(std::string_view line, uint32_t& runningEnd, ConflictMap& conflictMap);
 
     // Flash size in 64 KiB blocks for the logo placed so far, at full width.
@@ -105,6 +111,8 @@ private:
     enum class MapOutcome { NoCandidate, Loaded, WrongSize, Unreadable };
     MapOutcome LoadFlashMapFrom(UpdateFile& file, const std::string& path);
     bool LoadSectionFile(UpdateFile& file, const std::string& path);
+    // True when the file was loaded whole as a complete flash map.
+    bool TakeUpdateFile(const std::string& path, bool sRecordText);
     bool SaveCodeImage(const std::string& path);
     bool WriteReplacing(const std::string& path, const uint8_t* data, size_t size);
     // Calls the visitor with each line (without its line end) and its number until
@@ -120,6 +128,7 @@ private:
     void Report(const std::string& text, const char* caption, MessageIcon icon);
 
     IImageReporter& reporter;
+    std::string lastRefusedFile;  // since the last reset, for a save that has nothing to write
     bool layoutUsable = false;
     std::string layoutProblem;  // why the layout is unusable, for the refusals
     unsigned problemCount = 0;

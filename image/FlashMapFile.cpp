@@ -30,8 +30,9 @@ std::string HeaderPathBeside(const std::string& savePath) {
 
 bool CFlashImage::LoadFlashMap(const std::string& path) {
     UpdateFile file;
-    if (file.Open(path) != 0) {
-        Report("Can't open file " + path + "!", kCaptionError, MessageIcon::Error);
+    if (int error = file.Open(path); error != 0) {
+        Report("Can't open file " + path + ": " + UpdateFile::OpenProblem(error) + "!", kCaptionError,
+               MessageIcon::Error);
         return false;
     }
     return LoadFlashMapFrom(file, path) == MapOutcome::Loaded;
@@ -80,7 +81,10 @@ bool CFlashImage::OnSaveFlashMap(const std::string& path) {
     // marks the length with all ones; that is no map.)
     if (FlashMapLen != 0 && FlashMapLen <= kImageBufSize) return WriteReplacing(path, ImageBuf.data(), FlashMapLen);
     if (CodeLen != 0) return SaveCodeImage(path);
-    Report("There is nothing to save: no update file has been loaded!", kCaptionWarning, MessageIcon::Warning);
+    if (!lastRefusedFile.empty())
+        Report("There is nothing to save: " + lastRefusedFile + " was refused!", kCaptionWarning, MessageIcon::Warning);
+    else
+        Report("There is nothing to save: no update file has been loaded!", kCaptionWarning, MessageIcon::Warning);
     return false;
 }
 
@@ -91,11 +95,14 @@ bool CFlashImage::SaveCodeImage(const std::string& path) {
                MessageIcon::Error);
         return false;
     }
-    bool written = true;
-    if (FileBuf[length] == 'P') {
-        const std::string header = FormatPgmHeader(FileBuf.data(), length);
-        written = WriteReplacing(HeaderPathBeside(path), reinterpret_cast<const uint8_t*>(header.data()),
-                                 header.size());
-    }
-    return WriteReplacing(path, FileBuf.data(), length + 1) && written;
+    if (FileBuf[length] != 'P') return WriteReplacing(path, FileBuf.data(), length + 1);
+    // A small program and its header are one program: both are written or neither.
+    const std::string header = FormatPgmHeader(FileBuf.data(), length);
+    const std::string cause =
+        WriteFilePairReplacing(path, FileBuf.data(), length + 1, HeaderPathBeside(path),
+                               reinterpret_cast<const uint8_t*>(header.data()), header.size());
+    if (cause.empty()) return true;
+    Report("Can't write file " + cause + "; neither " + path + " nor its " + kPgmHeaderName + " was changed!",
+           kCaptionError, MessageIcon::Error);
+    return false;
 }

@@ -1,6 +1,8 @@
-// Motorola S-record text (S3 data records, S7 start record) into the code image:
-// a 4-byte big-endian length L, the code bytes by address, and the section letter
-// at offset L ('P' for a small program below 0x4000 bytes, else 'C').
+// Motorola S-record text into the code image: a 4-byte big-endian length L, the
+// code bytes by address, and the section letter at offset L ('P' for a small
+// program below 0x4000 bytes, else 'C'). The board's tool chain writes S3 data
+// and an S7 start record; S1 and S2 data, as other tools write them for low
+// addresses, are code at their address just the same.
 
 #include <algorithm>
 #include <cstdio>
@@ -9,8 +11,8 @@
 
 #include "image/ConflictMap.h"
 #include "image/FlashImage.h"
-#include "image/HexText.h"
 #include "image/ImageTexts.h"
+#include "image/SRecordLine.h"
 #include "image/UpdateFile.h"
 
 namespace {
@@ -32,30 +34,44 @@ constexpr uint32_t kSmallProgramBase = 0x1000;
 constexpr uint32_t kFullImageFlagOffset = 0x180;
 constexpr uint32_t kFullImageLengthOffset = 0x198;
 
-struct RecordFields {
-    uint32_t count;
-    uint32_t address;  // the lower 20 bits only: the flash is addressed with them
+// Only the lower 20 bits of an address count: the flash is addressed with them.
+constexpr uint32_t kCodeAddressMask = 0xFFFFF;
+
+// The code addresses a data or end record covers, [from, to). An end record
+// covers none, but its address still stretches the image to reach it.
+struct CodeSpan {
+    uint32_t from;
+    uint32_t to;
 };
 
-bool IsCodeRecord(std::string_view line) {
-    return line.size() >= 2 && line[0] == 'S' && (line[1] == '3' || line[1] == '7');
+bool CarriesCode(const SRecordLine& r) {
+    return r.kind == SRecordLine::Kind::Data || r.kind == SRecordLine::Kind::End;
 }
 
-RecordFields ReadRecordFields(std::string_view line) {
-    return {ReadHexField(line, 2, 2), ReadHexField(line, 7, 5)};
+CodeSpan SpanOf(const SRecordLine& r) {
+    const uint32_t from = r.address & kCodeAddressMask;
+    return {from, from + r.dataSize};
 }
 
 // Why a record cannot be taken into the code image, or "" when it can.
-std::string RecordLimitProblem(const RecordFields& r) {
-    if (r.count < 5) return "S-record byte count " + std::to_string(r.count) + " is below 5";
-    uint32_t end = r.address + r.count - 5;
-    if (end > kMaxRecordEnd) {
-        char text[96];
-        std::snprintf(text, sizeof text, "S-record data ends at 0x%X, beyond the 0x%X bytes a code image can hold",
-                      end, kMaxRecordEnd);
-        return text;
-    }
-    return "";
+std::string SpanProblem(const CodeSpan& span) {
+    if (span.to <= kMaxRecordEnd) return "";
+    char text[96];
+    std::snprintf(text, sizeof text, "S-record data ends at 0x%X, beyond the 0x%X bytes a code image can hold", span.to,
+                  kMaxRecordEnd);
+    return text;
+}
+
+// Puts a record's bytes into `code`, laid out like FileBuf (the 4-byte header
+// first), and claims their addresses. False, with nothing changed, when any of
+// them was claimed before.
+bool TakeRecord(const SRecordLine& r, const CodeSpan& span, uint8_t* code, ConflictMap& claimed,
+                uint32_t& runningEnd) {
+    if (claimed.AnyClaimed(span.from, span.to)) return false;
+    claimed.Claim(span.from, span.to);
+    std::memcpy(code + 4 + span.from, r.Data(), r.dataSize);
+    runningEnd = std::max(runningEnd, span.to);
+    return true;
 }
 
 // Cuts a line end off: LF, or CR LF.
@@ -104,8 +120,9 @@ bool ForEachFileLine(const UpdateFile& file, const std::function<bool(std::strin
 
 bool CFlashImage::ConvertSRecordFile(const std::string& path, uint8_t& letter) {
     UpdateFile file;
-    if (file.Open(path) != 0) {
-        Report("Can't open file " + path + "!", kCaptionError, MessageIcon::Error);
+    if (int error = file.Open(path); error != 0) {
+        Report("Can't open file " + path + ": " + UpdateFile::OpenProblem(error) + "!", kCaptionError,
+               MessageIcon::Error);
         return false;
     }
     if (file.Size() > kMaxSRecordFileSize) {
@@ -121,12 +138,25 @@ bool CFlashImage::ConvertSRecordText(std::string_view text, const std::string& s
 }
 
 bool CFlashImage::ConvertSRecordLines(const LineSource& lines, const std::string& sourceName, uint8_t& letter) {
-    // A record outside the image refuses the whole file before anything changes,
-    // so the code loaded before stays whole.
+    // The code is built aside and taken only once every line has been read sound,
+    // so a file refused at its last line leaves the code loaded before whole.
+    std::vector<uint8_t> code(kFileBufSize, 0x00);
+    ConflictMap claimed(kFileBufSize);
+    uint32_t runningEnd = 0;  // each file's length comes from its own records alone
+    uint64_t codeBytes = 0;
+    bool conflicted = false;  // from the first overlap on, no record is taken; the lines are still checked
     std::string problem;
+    SRecordLine record;
     const bool readable = lines([&](std::string_view line, size_t number) {
-        if (!IsCodeRecord(line)) return true;
-        problem = RecordLimitProblem(ReadRecordFields(line));
+        problem = ReadSRecordLine(line, record);
+        if (problem.empty() && CarriesCode(record)) {
+            const CodeSpan span = SpanOf(record);
+            problem = SpanProblem(span);
+            if (problem.empty() && !conflicted) {
+                conflicted = !TakeRecord(record, span, code.data(), claimed, runningEnd);
+                if (!conflicted) codeBytes += record.dataSize;
+            }
+        }
         if (problem.empty()) return true;
         problem = sourceName + ", line " + std::to_string(number) + ": " + problem + "; nothing of the file was loaded!";
         return false;
@@ -139,18 +169,16 @@ bool CFlashImage::ConvertSRecordLines(const LineSource& lines, const std::string
         Report(problem, kCaptionWarning, MessageIcon::Warning);
         return false;
     }
-
-    std::memset(FileBuf.data(), 0x00, FileBuf.size());
-    ConflictMap conflictMap(kFileBufSize);
-    // Each file's length comes from its own records alone, whatever came before.
-    uint32_t runningEnd = 0;
-    if (!lines([&](std::string_view line, size_t) { return ParseSRecordLine(line, runningEnd, conflictMap); })) {
-        // The file changed under us between the check and the conversion; what
-        // is in FileBuf now is no code image.
-        CodeLen = 0;
-        Report("Can't read file " + sourceName + "!", kCaptionError, MessageIcon::Error);
+    if (codeBytes == 0) {
+        // Headers, counts and start addresses alone would make an empty program
+        // that an update sends in place of the board's code.
+        Report(sourceName + " holds no code: no S1, S2 or S3 record with data; nothing of the file was loaded!",
+               kCaptionWarning, MessageIcon::Warning);
         return false;
     }
+    // An overlap stops the conversion at that line; what came before it stands.
+    if (conflicted) Report(kTextSectionConflicted, kCaptionWarning, MessageIcon::Warning);
+    std::memcpy(FileBuf.data(), code.data(), kFileBufSize);
 
     uint32_t length = runningEnd + 4;
     if (length < kSmallProgramLimit) {
@@ -177,36 +205,19 @@ bool CFlashImage::ConvertSRecordLines(const LineSource& lines, const std::string
 }
 
 bool CFlashImage::ParseSRecordLine(std::string_view line, uint32_t& runningEnd, ConflictMap& conflictMap) {
-    if (!IsCodeRecord(line)) return true;  // empty lines and other record types carry no code
-    RecordFields r = ReadRecordFields(line);
-    std::string problem = RecordLimitProblem(r);
-    uint32_t end = r.address + r.count - 5;
-    if (problem.empty() && end > conflictMap.Addresses()) problem = "S-record beyond the conflict map";
+    SRecordLine record;
+    std::string problem = ReadSRecordLine(line, record);
+    if (problem.empty() && !CarriesCode(record)) return true;  // blank lines, headers and counts carry no code
+    const CodeSpan span = SpanOf(record);
+    if (problem.empty()) problem = SpanProblem(span);
+    if (problem.empty() && span.to > conflictMap.Addresses()) problem = "S-record beyond the conflict map";
     if (!problem.empty()) {
         Report(problem + "!", kCaptionWarning, MessageIcon::Warning);
         return false;
     }
-    // Any address of the record already claimed stops the conversion; otherwise
-    // the record claims them all.
-    const size_t span = end > r.address ? end - r.address : 0;
-    if (conflictMap.AnyClaimed(r.address, end)) {
+    if (!TakeRecord(record, span, FileBuf.data(), conflictMap, runningEnd)) {
         Report(kTextSectionConflicted, kCaptionWarning, MessageIcon::Warning);
         return false;
     }
-    conflictMap.Claim(r.address, end);
-    uint8_t* out = &FileBuf[4 + r.address];
-    const char* digits = line.data() + 12;
-    uint32_t k = 0;
-    if (line.size() >= 12 + 2 * size_t{span}) {
-        // The usual case: every digit is there, so only their values need checking.
-        for (; k < span; ++k) {
-            const int high = HexDigitValue(digits[2 * k]);
-            const int low = HexDigitValue(digits[2 * k + 1]);
-            if ((high | low) < 0) break;
-            out[k] = static_cast<uint8_t>((high << 4) | low);
-        }
-    }
-    for (; k < span; ++k) out[k] = ReadHexByte(line, 12 + 2 * size_t{k});
-    runningEnd = std::max(runningEnd, end);
     return true;
 }

@@ -121,18 +121,10 @@ bool CFlashImage::LoadSectionFile(UpdateFile& file, const std::string& path) {
     return PlaceSection(n, letter, flashBlocks);
 }
 
-bool CFlashImage::OnLoadFile(const std::string& path) {
-    const unsigned problemsBefore = problemCount;
-    if (RefuseWithoutLayout()) return false;
-    const FileKind kind = KindOfName(path);
-    if (kind == FileKind::Other) {
-        Report(kTextWrongFileType, kCaptionError, MessageIcon::Error);
-        return false;
-    }
+bool CFlashImage::TakeUpdateFile(const std::string& path, bool sRecordText) {
     UpdateFile file;
     if (int error = file.Open(path); error != 0) {
-        char buffer[128];
-        Report("Can't open file " + path + ": " + ::strerror_r(error, buffer, sizeof buffer) + "!", kCaptionError,
+        Report("Can't open file " + path + ": " + UpdateFile::OpenProblem(error) + "!", kCaptionError,
                MessageIcon::Error);
         return false;
     }
@@ -140,22 +132,35 @@ bool CFlashImage::OnLoadFile(const std::string& path) {
         Report("The file " + path + " is empty!", kCaptionWarning, MessageIcon::Warning);
         return false;
     }
-
-    bool placed = false;
-    if (kind == FileKind::SRecord) {
+    if (sRecordText) {
         uint8_t letter = 0;
-        if (!ConvertSRecordFile(path, letter)) return false;
-        placed = PlaceSection(0, letter, static_cast<uint8_t>(std::min<uint32_t>(FlashBlocks(), 255)));
-    } else {
-        switch (LoadFlashMapFrom(file, path)) {
-        case MapOutcome::Loaded: return problemCount == problemsBefore;
-        case MapOutcome::Unreadable: return false;
-        case MapOutcome::NoCandidate:
-        case MapOutcome::WrongSize: placed = LoadSectionFile(file, path); break;
+        if (ConvertSRecordFile(path, letter))
+            PlaceSection(0, letter, static_cast<uint8_t>(std::min<uint32_t>(FlashBlocks(), 255)));
+        return false;
+    }
+    switch (LoadFlashMapFrom(file, path)) {
+    case MapOutcome::Loaded: return true;
+    case MapOutcome::Unreadable: return false;
+    case MapOutcome::NoCandidate:
+    case MapOutcome::WrongSize: LoadSectionFile(file, path); return false;
+    }
+    return false;
+}
+
+bool CFlashImage::OnLoadFile(const std::string& path) {
+    const unsigned problemsBefore = problemCount;
+    if (!RefuseWithoutLayout()) {
+        const FileKind kind = KindOfName(path);
+        if (kind == FileKind::Other) {
+            Report(kTextWrongFileType, kCaptionError, MessageIcon::Error);
+        } else if (!TakeUpdateFile(path, kind == FileKind::SRecord)) {
+            // The image is a complete map only while the last file was one: a section
+            // placed over it, or any other file, even one that was refused, ends it,
+            // so that no map length is announced for what the image now holds.
+            FlashMapLen = 0;
         }
     }
-    // A section placed over a loaded map makes the image no map any more; a file
-    // that was refused leaves everything, the map length included, as it was.
-    if (placed) FlashMapLen = 0;
-    return problemCount == problemsBefore;
+    const bool taken = problemCount == problemsBefore;
+    if (!taken) lastRefusedFile = path;
+    return taken;
 }

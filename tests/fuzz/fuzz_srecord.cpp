@@ -1,8 +1,10 @@
 // S-record text of any shape into the code image, then placed.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 #include "FuzzSupport.h"
 
@@ -24,9 +26,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CFlashImage& image = Image();
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     const uint32_t codeLenBefore = image.CodeLen;
+    const std::vector<uint8_t> codeBefore(image.FileBuf.begin(), image.FileBuf.begin() + codeLenBefore + 1);
     uint8_t letter = 0;
     if (!image.ConvertSRecordText(text, "fuzz.s", letter)) {
         Require(image.CodeLen == codeLenBefore, "a refused file leaves the code length");
+        Require(std::equal(codeBefore.begin(), codeBefore.end(), image.FileBuf.begin()), "a refused file leaves the code");
         return 0;
     }
     const uint32_t length = image.CodeLen;

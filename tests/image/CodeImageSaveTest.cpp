@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <filesystem>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +19,25 @@ std::vector<uint8_t> Counting(size_t size, uint8_t first = 0) {
     for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(first + i);
     return bytes;
 }
+
+// Marks a file immutable for its life: nothing may be renamed over it.
+class ImmutableFile {
+public:
+    explicit ImmutableFile(const std::string& path) : fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+        held = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && Set(flags | FS_IMMUTABLE_FL);
+    }
+    ~ImmutableFile() {
+        if (held) Set(flags);
+        if (fd >= 0) ::close(fd);
+    }
+    bool Held() const { return held; }
+
+private:
+    bool Set(int value) { return ::ioctl(fd, FS_IOC_SETFLAGS, &value) == 0; }
+    int fd;
+    int flags = 0;
+    bool held = false;
+};
 
 class CodeImageSave : public testing::Test {
 protected:
@@ -97,13 +120,55 @@ TEST_F(CodeImageSave, SavePathWithoutAFolderPutsTheHeaderInTheWorkingFolder) {
     EXPECT_EQ(ReadBytes(t.dir / "prog.bin").size(), 9u);
 }
 
-TEST_F(CodeImageSave, HeaderThatCannotBeWrittenIsReported) {
+// The header and the image are one program: a save that cannot write one of them
+// writes neither, says which, and leaves both old files as they were.
+TEST_F(CodeImageSave, SmallProgramAndItsHeaderAreWrittenBothOrNeither) {
     ASSERT_TRUE(t.LoadText("prog.s", S3Record(0, Counting(4))));
-    ::mkdir((t.dir / "RmPgm.h").c_str(), 0755);  // a folder stands where the header goes
+    for (const std::string blocked : {"RmPgm.h", "prog.bin"}) {
+        SCOPED_TRACE(blocked);
+        ScratchDir out;
+        const std::string other = blocked == "RmPgm.h" ? "prog.bin" : "RmPgm.h";
+        ::mkdir((out / blocked).c_str(), 0755);  // a folder stands where this one goes
+        WriteText(out / other, "the old file");
+        reporter.Clear();
+        EXPECT_FALSE(image.OnSaveFlashMap(out / "prog.bin"));
+        ASSERT_EQ(reporter.boxes.size(), 1u);
+        EXPECT_EQ(reporter.boxes[0].text.rfind("Can't write file " + out / blocked, 0), 0u) << reporter.boxes[0].text;
+        EXPECT_EQ(ReadText(out / other), "the old file");
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out.Path()), {}), 2);  // no temporary file left
+    }
+}
+
+// A file that cannot be replaced only shows when it is renamed over, after the
+// other file of the pair may already be in place: that one must be put back.
+// (Only root may mark a file immutable; others skip.)
+TEST_F(CodeImageSave, PairThatFailsAtTheLastStepPutsTheFirstFileBack) {
+    ASSERT_TRUE(t.LoadText("prog.s", S3Record(0, Counting(4))));
+    for (const std::string blocked : {"RmPgm.h", "prog.bin"}) {
+        SCOPED_TRACE(blocked);
+        ScratchDir out;
+        WriteText(out / "prog.bin", "the old program");
+        WriteText(out / "RmPgm.h", "the old header");
+        ImmutableFile lock(out / blocked);
+        if (!lock.Held()) GTEST_SKIP() << "files cannot be made immutable here";
+        reporter.Clear();
+        EXPECT_FALSE(image.OnSaveFlashMap(out / "prog.bin"));
+        EXPECT_EQ(reporter.boxes.size(), 1u);
+        EXPECT_EQ(ReadText(out / "prog.bin"), "the old program");
+        EXPECT_EQ(ReadText(out / "RmPgm.h"), "the old header");
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out.Path()), {}), 2);  // no temporary file left
+    }
+}
+
+// The operator who loaded a code file and saves must learn that the file was
+// refused, not that nothing was loaded.
+TEST_F(CodeImageSave, SaveAfterARefusedCodeFileNamesIt) {
+    EXPECT_FALSE(t.LoadText("prog.s", S3Record(0, Counting(4)) + S3Record(0x7FFF0, Counting(12))));
+    reporter.Clear();
     EXPECT_FALSE(image.OnSaveFlashMap(t.dir / "prog.bin"));
     ASSERT_EQ(reporter.boxes.size(), 1u);
-    EXPECT_NE(reporter.boxes[0].text.find("RmPgm.h"), std::string::npos) << reporter.boxes[0].text;
-    EXPECT_EQ(ReadBytes(t.dir / "prog.bin").size(), 9u);  // the code image itself is still saved
+    EXPECT_EQ(reporter.boxes[0].text, "There is nothing to save: " + t.dir / "prog.s" + " was refused!");
+    EXPECT_FALSE(FileExists(t.dir / "prog.bin"));
 }
 
 }  // namespace

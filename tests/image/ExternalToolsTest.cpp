@@ -1,6 +1,6 @@
 // The S-record conversion checked against tools nobody here wrote: srec_cat
-// (srecord) and GNU objcopy both write S3 files and turn the same files into raw
-// binaries. The code bytes that the conversion builds must equal those binaries,
+// (srecord) and GNU objcopy both write S-record files with 16-, 24- and 32-bit
+// addresses (S1, S2, S3 records) and turn the same files into raw binaries. The code bytes that the conversion builds must equal those binaries,
 // once the code image's own rules are applied: the 4-byte length in front, the
 // letter behind, the small-program move below 0x1000 and the full-image patch.
 
@@ -74,6 +74,8 @@ struct SrecCatCase {
     std::vector<std::pair<uint32_t, uint32_t>> pieces;  // offset, size: with gaps between
     unsigned blockSize;                                  // data bytes per record
     uint32_t base;                                       // address the file places offset 0 at
+    int addressBytes = 4;                                // 2: S1 records, 3: S2, 4: S3
+    bool crlf = false;
 };
 
 class SrecCatFiles : public testing::TestWithParam<SrecCatCase> {};
@@ -91,7 +93,8 @@ TEST_P(SrecCatFiles, ConvertToTheBytesSrecCatMakesOfThem) {
         inputs += " " + piece + " -binary -offset " + offset;
     }
     const std::string srec = dir / "prog.s";
-    RunTool("srec_cat" + inputs + " -o " + srec + " -Motorola -address-length=4 -obs=" + std::to_string(c.blockSize));
+    RunTool("srec_cat" + inputs + " -o " + srec + " -Motorola -address-length=" + std::to_string(c.addressBytes) +
+            " -obs=" + std::to_string(c.blockSize) + (c.crlf ? " -CRLF" : ""));
     // srec_cat writes the binary from address 0: take the base away first.
     RunTool("srec_cat " + srec + " -offset -" + std::to_string(c.base) + " -o " + dir / "ref.bin" + " -binary");
     ExpectConversionMatches(srec, ReadBytes(dir / "ref.bin"));
@@ -105,7 +108,10 @@ INSTANTIATE_TEST_SUITE_P(
                     SrecCatCase{"FullImageWithGaps", {{0, 0x300}, {0x2000, 0x1234}, {0x5003, 0x77}}, 16, 0},
                     SrecCatCase{"LongestRecords", {{0, 0x9000}, {0xA001, 0x3000}}, 250, 0},
                     SrecCatCase{"AddressesAboveTwentyBits", {{0, 0x5000}, {0x6000, 0x100}}, 33, 0x08000000},
-                    SrecCatCase{"NearlyTheWholeBuffer", {{0, 0x40000}, {0x7FF00, 0xFB}}, 64, 0x80000000}),
+                    SrecCatCase{"NearlyTheWholeBuffer", {{0, 0x40000}, {0x7FF00, 0xFB}}, 64, 0x80000000},
+                    SrecCatCase{"SixteenBitAddresses", {{0, 0x700}, {0x1000, 0x4000}}, 32, 0, 2},
+                    SrecCatCase{"TwentyFourBitAddresses", {{0, 0x2000}, {0x6100, 0x345}}, 28, 0x300000, 3, true},
+                    SrecCatCase{"CrLfLineEnds", {{0x10, 0x1F0}}, 16, 0x08000000, 4, true}),
     [](const testing::TestParamInfo<SrecCatCase>& info) { return info.param.name; });
 
 // A real program: C code, constant data and initialised data, linked at a high
@@ -126,6 +132,8 @@ struct ElfCase {
     unsigned dataOffset;  // where .data goes, above the program's base
     unsigned tableWords;
     unsigned recordLength;
+    unsigned base = 0x10000000;  // below 0x10000 objcopy writes S1 records, below 0x1000000 S2
+    bool forceS3 = true;
 };
 
 class ObjcopyFiles : public testing::TestWithParam<ElfCase> {};
@@ -138,15 +146,15 @@ TEST_P(ObjcopyFiles, ConvertToTheBytesObjcopyMakesOfTheProgram) {
     WriteText(dir / "prog.c", kProgramSource);
     char script[512];
     std::snprintf(script, sizeof script,
-                  "ENTRY(start)\nSECTIONS {\n  . = 0x10000000;\n  .text : { *(.text*) }\n"
-                  "  . = ALIGN(0x100) + 0x230;\n  .rodata : { *(.rodata*) }\n  . = 0x10000000 + 0x%X;\n"
+                  "ENTRY(start)\nSECTIONS {\n  . = 0x%X;\n  .text : { *(.text*) }\n"
+                  "  . = ALIGN(0x100) + 0x230;\n  .rodata : { *(.rodata*) }\n  . = 0x%X + 0x%X;\n"
                   "  .data : { *(.data*) }\n  /DISCARD/ : { *(.eh_frame*) *(.note*) *(.comment) *(.bss*) }\n}\n",
-                  c.dataOffset);
+                  c.base, c.base, c.dataOffset);
     WriteText(dir / "link.ld", script);
     RunTool("cc -c -O1 -ffreestanding -fno-pic -fno-asynchronous-unwind-tables -fno-stack-protector -DTABLE_WORDS=" +
         std::to_string(c.tableWords) + " " + dir / "prog.c" + " -o " + dir / "prog.o");
     RunTool("ld -static -nostdlib -T " + dir / "link.ld" + " -o " + dir / "prog.elf " + dir / "prog.o");
-    RunTool("objcopy -O srec --srec-forceS3 --srec-len=" + std::to_string(c.recordLength) + " " + dir / "prog.elf " +
+    RunTool(std::string("objcopy -O srec ") + (c.forceS3 ? "--srec-forceS3 " : "") + "--srec-len=" + std::to_string(c.recordLength) + " " + dir / "prog.elf " +
         dir / "prog.s");
     RunTool("objcopy -O binary " + dir / "prog.elf " + dir / "ref.bin");
     ExpectConversionMatches(dir / "prog.s", ReadBytes(dir / "ref.bin"));
@@ -155,7 +163,9 @@ TEST_P(ObjcopyFiles, ConvertToTheBytesObjcopyMakesOfTheProgram) {
 INSTANTIATE_TEST_SUITE_P(Programs, ObjcopyFiles,
                          testing::Values(ElfCase{"SmallProgram", 0x800, 37, 19},
                                          ElfCase{"SmallProgramMovedDown", 0x3000, 37, 64},
-                                         ElfCase{"FullImage", 0x6000, 0x1800, 250}),
+                                         ElfCase{"FullImage", 0x6000, 0x1800, 250},
+                                         ElfCase{"SixteenBitAddresses", 0x800, 37, 32, 0, false},
+                                         ElfCase{"TwentyFourBitAddresses", 0x6000, 0x1800, 64, 0x100000, false}),
                          [](const testing::TestParamInfo<ElfCase>& info) { return info.param.name; });
 
 // The same through the cross binutils, for an ARM program as the board runs.

@@ -71,11 +71,17 @@ TEST_F(FlashMaps, SRecordTextIsNeverAMap) {
     EXPECT_EQ(image.CodeLen, 0x30004u);
 }
 
-TEST_F(FlashMaps, RefusedFileAfterAMapKeepsTheMap) {
+// Once a file that is no map follows a map, the image is no map any more, and
+// the board must not be told a map length; a refusal of that file changes nothing.
+TEST_F(FlashMaps, FileThatIsNoMapEndsTheMapEvenWhenRefused) {
     EXPECT_TRUE(t.Load("map.bin", MapFile(0x90000)));
     EXPECT_FALSE(t.Load("data.bin", SectionFile(0x40, 'D')));
-    EXPECT_EQ(image.FlashMapLen, 0x90000u);
+    EXPECT_EQ(image.FlashMapLen, 0u);
+    EXPECT_TRUE(t.Load("map.bin", MapFile(0x90000)));
+    EXPECT_FALSE(t.LoadText("junk.s", "no S-records here\n"));
+    EXPECT_EQ(image.FlashMapLen, 0u);
     // A section that is placed turns the image into sections.
+    EXPECT_TRUE(t.Load("map.bin", MapFile(0x90000)));
     EXPECT_TRUE(t.Load("font.bin", SectionFile(0x40, 'F')));
     EXPECT_EQ(image.FlashMapLen, 0u);
 }

@@ -59,12 +59,11 @@ std::vector<uint8_t> SectionFile(uint32_t size, char letter) {
     return bytes;
 }
 
-namespace {
-
-std::string Record(char type, uint32_t address, const std::vector<uint8_t>& data) {
-    std::vector<uint8_t> body = {static_cast<uint8_t>(data.size() + 5), static_cast<uint8_t>(address >> 24),
-                                 static_cast<uint8_t>(address >> 16), static_cast<uint8_t>(address >> 8),
-                                 static_cast<uint8_t>(address)};
+std::string SRecord(char type, uint32_t address, const std::vector<uint8_t>& data) {
+    // Address bytes by record type: S0, S1, S5, S9 two; S2, S6, S8 three; S3, S7 four.
+    const int addressBytes = type == '2' || type == '6' || type == '8' ? 3 : type == '3' || type == '7' ? 4 : 2;
+    std::vector<uint8_t> body = {static_cast<uint8_t>(data.size() + addressBytes + 1)};
+    for (int i = addressBytes - 1; i >= 0; --i) body.push_back(static_cast<uint8_t>(address >> (8 * i)));
     body.insert(body.end(), data.begin(), data.end());
     unsigned sum = 0;
     std::string text = {'S', type};
@@ -78,10 +77,8 @@ std::string Record(char type, uint32_t address, const std::vector<uint8_t>& data
     return text + hex + "\n";
 }
 
-}  // namespace
-
-std::string S3Record(uint32_t address, const std::vector<uint8_t>& data) { return Record('3', address, data); }
-std::string S7Record(uint32_t address) { return Record('7', address, {}); }
+std::string S3Record(uint32_t address, const std::vector<uint8_t>& data) { return SRecord('3', address, data); }
+std::string S7Record(uint32_t address) { return SRecord('7', address, {}); }
 
 LoadedImage::LoadedImage(uint32_t code, uint32_t font, uint32_t bmp, uint32_t logo) {
     EXPECT_TRUE(image.ReadFlashAddrAssignText(AddrAssignText(code, font, bmp, logo), "test layout"));

@@ -56,6 +56,9 @@ std::string AddrAssignText(uint32_t code, uint32_t font, uint32_t bmp, uint32_t 
 // A section file of `size` bytes: a counting payload and the letter last.
 std::vector<uint8_t> SectionFile(uint32_t size, char letter);
 
+// One S-record of the given type ('0' to '9') with a correct checksum, the
+// address as wide as the type has it.
+std::string SRecord(char type, uint32_t address, const std::vector<uint8_t>& data);
 // One S3 record (with a correct checksum) for `data` at `address`.
 std::string S3Record(uint32_t address, const std::vector<uint8_t>& data);
 std::string S7Record(uint32_t address);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include "ImageTestSupport.h"
 #include "image/ConflictMap.h"
 
@@ -92,10 +94,52 @@ TEST_F(SRecords, StartRecordBeyondTheDataLengthensTheImage) {
     EXPECT_EQ(image.FileBuf[0x24], 'P');
 }
 
-TEST_F(SRecords, NoCodeRecordsGiveAnEmptySmallProgram) {
-    EXPECT_EQ(Convert("S00600004844521B\nS1130000000102030405060708090A0B0C0D0E0F74\n\ns3150000000000\n"), 'P');
-    EXPECT_EQ(image.CodeLen, 4u);
-    EXPECT_EQ(image.FileBuf[4], 'P');
+// A file that gives no code byte must never become a code image that an update
+// would send in place of the board's program.
+TEST_F(SRecords, FileWithoutCodeDataIsRefused) {
+    ASSERT_TRUE(t.LoadText("first.s", S3Record(0, Counting(16))));
+    const auto fileBufBefore = image.FileBuf;
+    for (const std::string& text : {"S00600004844521B\n" + SRecord('9', 0, {}),
+                                   SRecord('0', 0, {'h', 'i'}) + SRecord('5', 1, {}) + S7Record(0x20),
+                                   S3Record(0x100, {}) + S3Record(0x200, {}) + "\n\r\n",
+                                   std::string("\n\n")}) {
+        SCOPED_TRACE(text);
+        reporter.Clear();
+        EXPECT_FALSE(t.LoadText("empty.s", text));
+        ASSERT_EQ(reporter.boxes.size(), 1u);
+        EXPECT_EQ(reporter.boxes[0].text.rfind(t.dir / "empty.s" + " holds no code", 0), 0u) << reporter.boxes[0].text;
+        EXPECT_EQ(image.CodeLen, 20u);
+        EXPECT_EQ(image.FileBuf, fileBufBefore);
+    }
+}
+
+// Tool chains write S1 and S2 records where the addresses fit in 16 or 24 bits;
+// their bytes are code like those of S3 records, by the same low 20 address bits.
+TEST_F(SRecords, DataRecordsOfEveryAddressSizeAreCode) {
+    Convert(SRecord('0', 0, {'x'}) + SRecord('1', 0x0010, {1, 2}) + SRecord('2', 0x100020, {3}) +
+            S3Record(0x30, {4}) + SRecord('5', 3, {}) + SRecord('9', 0, {}));
+    EXPECT_TRUE(reporter.Silent());
+    EXPECT_EQ(image.CodeLen, 0x31u + 4);
+    EXPECT_EQ(image.FileBuf[4 + 0x10], 1);
+    EXPECT_EQ(image.FileBuf[4 + 0x11], 2);
+    EXPECT_EQ(image.FileBuf[4 + 0x20], 3);
+    EXPECT_EQ(image.FileBuf[4 + 0x30], 4);
+}
+
+// What real tool chains and editors leave in a file besides the data records.
+TEST_F(SRecords, HeadersCountsEndsAndLayoutAreAccepted) {
+    // A record with another line end than its own.
+    auto ending = [](std::string record, const char* end) { return record.substr(0, record.size() - 1) + end; };
+    std::string lowerCaseDigits = S3Record(0x40, {0xAB, 0xCD});
+    for (char& c : lowerCaseDigits) c = c == 'S' ? c : static_cast<char>(std::tolower(c));
+    const std::string text = ending(SRecord('0', 0, {'p', 'r', 'o', 'g'}), "\r\n") + "\n" +
+                             ending(S3Record(0, {7}), " \t\r\n") + lowerCaseDigits + SRecord('5', 2, {}) +
+                             SRecord('6', 2, {}) + SRecord('8', 0, {}) + S7Record(0) + ending(SRecord('9', 0, {}), "");
+    Convert(text);
+    EXPECT_TRUE(reporter.Silent());
+    EXPECT_EQ(image.CodeLen, 0x42u + 4);
+    EXPECT_EQ(image.FileBuf[4], 7);
+    EXPECT_EQ(image.FileBuf[4 + 0x41], 0xCD);
 }
 
 TEST_F(SRecords, EachFileStartsItsLengthAfresh) {
@@ -118,16 +162,6 @@ TEST_F(SRecords, OverlapStopsButKeepsWhatCameBefore) {
     EXPECT_EQ(image.FileBuf[4 + 0x1FF], 0x87);
 }
 
-TEST_F(SRecords, MalformedFieldsReadAsFarAsTheirDigitsGo) {
-    // The count says 0x15 (16 data bytes) but the line stops after two of them,
-    // and the second byte has a bad digit.
-    Convert("S31500000000AB4G\n");
-    EXPECT_EQ(image.CodeLen, 20u);
-    EXPECT_EQ(image.FileBuf[4], 0xAB);
-    EXPECT_EQ(image.FileBuf[5], 0x04);
-    EXPECT_EQ(image.FileBuf[6], 0x00);
-}
-
 TEST_F(SRecords, CrLfLinesAreRead) {
     std::string text = S3Record(0, {9, 8, 7});
     text.insert(text.size() - 1, "\r");
@@ -139,12 +173,14 @@ TEST_F(SRecords, CrLfLinesAreRead) {
 struct OutOfLimits {
     const char* name;
     std::string record;
+    const char* says = "";  // part of the reason given
 };
 
 class SRecordLimits : public SRecords, public testing::WithParamInterface<OutOfLimits> {};
 
 // Such a record would write outside FileBuf or the conflict map, or make the
-// record end negative; the file is refused before anything of it is taken.
+// record end negative, or is no sound S-record at all (its bytes would become
+// code that nobody wrote); the file is refused before anything of it is taken.
 TEST_P(SRecordLimits, RefuseTheWholeFileAndKeepTheCodeBefore) {
     ASSERT_TRUE(t.LoadText("first.s", S3Record(0, Counting(16))));
     const auto fileBufBefore = image.FileBuf;
@@ -152,7 +188,8 @@ TEST_P(SRecordLimits, RefuseTheWholeFileAndKeepTheCodeBefore) {
 
     EXPECT_FALSE(t.LoadText("second.s", S3Record(0x40, Counting(32)) + GetParam().record + S7Record(0)));
     ASSERT_EQ(reporter.boxes.size(), 1u);
-    EXPECT_NE(reporter.boxes[0].text.find("second.s, line 2"), std::string::npos) << reporter.boxes[0].text;
+    EXPECT_NE(reporter.boxes[0].text.find("second.s, line 2: "), std::string::npos) << reporter.boxes[0].text;
+    EXPECT_NE(reporter.boxes[0].text.find(GetParam().says), std::string::npos) << reporter.boxes[0].text;
     EXPECT_EQ(image.CodeLen, 20u);
     EXPECT_EQ(image.FileBuf, fileBufBefore);
     EXPECT_EQ(image.ImageBuf, imageBefore);
@@ -164,6 +201,37 @@ INSTANTIATE_TEST_SUITE_P(
                     OutOfLimits{"EndPastTheBuffer", S3Record(0x7FFF0, Counting(12))},
                     OutOfLimits{"StartRecordPastTheBuffer", S7Record(0x7FFFC)},
                     OutOfLimits{"TopOfTheAddressSpace", S3Record(0xFFFFF, Counting(8))}),
+    [](const testing::TestParamInfo<OutOfLimits>& info) { return info.param.name; });
+
+std::string Spoilt(std::string record, size_t from, size_t count, const std::string& by) {
+    return record.replace(from, count, by);
+}
+
+std::string RandomLine() {
+    std::string line = "\x9c";
+    uint32_t x = 7;
+    while (line.size() < 80) {
+        x = x * 1664525u + 1013904223u;
+        if (char c = static_cast<char>(x >> 24); c != '\n') line += c;
+    }
+    return line + "\n";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Malformed, SRecordLimits,
+    testing::Values(
+        OutOfLimits{"RandomBytes", RandomLine(), "not an S-record"},
+        OutOfLimits{"LowerCaseType", Spoilt(S3Record(0x100, {1, 2}), 0, 1, "s"), "not an S-record"},
+        OutOfLimits{"LeadingBlank", " " + S3Record(0x100, {1, 2}), "not an S-record"},
+        OutOfLimits{"UnknownType", SRecord('4', 0x100, {1, 2}), "S4"},
+        OutOfLimits{"BadChecksum", Spoilt(S3Record(0x100, {1, 2}), 16, 2, "00"), "checksum"},
+        OutOfLimits{"BadDigit", Spoilt(S3Record(0x100, {1, 2}), 13, 1, "G"), "'G' at column 14"},
+        OutOfLimits{"ShortLineWithABadDigit", "S31500000000AB4G\n", "'G' at column 16"},
+        OutOfLimits{"ShorterThanItsCount", Spoilt(S3Record(0x100, {1, 2, 3}), 14, 4, ""), "byte count"},
+        OutOfLimits{"LongerThanItsCount", Spoilt(S3Record(0x100, {1, 2}), 18, 0, "00"), "byte count"},
+        OutOfLimits{"OddNumberOfDigits", Spoilt(S3Record(0x100, {1, 2}), 18, 0, "0"), "byte count"},
+        OutOfLimits{"CountTooSmallForTheAddress", "S10200FD\n", "byte count"},
+        OutOfLimits{"StartRecordWithData", SRecord('7', 0x100, {1, 2}), "S7"}),
     [](const testing::TestParamInfo<OutOfLimits>& info) { return info.param.name; });
 
 TEST_F(SRecords, HighestRecordEndIsTaken) {

@@ -60,16 +60,40 @@ TEST_F(SaveCommand, ConvertsSRecordsAndWritesTheHeaderBesideTheOutput) {
     EXPECT_TRUE(FileExists(dir / "RmPgm.h"));
 }
 
-TEST_F(SaveCommand, RefusedFileIsToldWithItsCaptionAndFailsTheRun) {
+// A run that refused any of its files must not leave a half-built image where
+// the operator's good file stood.
+TEST_F(SaveCommand, RefusedFileIsToldWithItsCaptionAndNothingIsWritten) {
+    WriteText(dir / "out.bin", "the old map");
+    WriteText(dir / "RmPgm.h", "the old header");
     WriteBytes(dir / "bitmap.bin", SectionFile(0x10000, 'B'));
     auto r = RunSave({"--output", dir / "out.bin", "--lib", dir / "Lib", dir / "font.bin", dir / "bitmap.bin"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "Warning: Bitmap section is too large!\n");
-    EXPECT_TRUE(FileExists(dir / "out.bin"));  // the rest is still saved, as the window would
+    EXPECT_EQ(r.err, "Warning: Bitmap section is too large!\nError: Nothing was saved to " + dir / "out.bin" + ": " +
+                         dir / "bitmap.bin" + " was refused!\n");
 
     r = RunSave({"--output", dir / "out.bin", "--lib", dir / "Lib", dir / "notes.txt"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("Error: The open file is not the right type!\n"), std::string::npos) << r.err;
+
+    WriteBytes(dir / "junk.s", SectionFile(0x100, 'C'));  // no S-record text at all
+    WriteText(dir / "prog.s", S3Record(0, {1, 2, 3, 4}));
+    r = RunSave({"-o", dir / "out.bin", "-l", dir / "Lib", dir / "prog.s", dir / "junk.s"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("junk.s, line 1: "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(dir / "junk.s was refused!"), std::string::npos) << r.err;
+
+    EXPECT_EQ(ReadText(dir / "out.bin"), "the old map");
+    EXPECT_EQ(ReadText(dir / "RmPgm.h"), "the old header");
+}
+
+TEST_F(SaveCommand, OutputThatIsNoRegularFileIsLeftAlone) {
+    ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0644), 0);
+    auto r = RunSave({"--output", dir / "pipe", "--lib", dir / "Lib", dir / "font.bin", dir / "logo.bin"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(dir / "pipe"), std::string::npos) << r.err;
+    struct stat st {};
+    ASSERT_EQ(::lstat((dir / "pipe").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
 
 TEST_F(SaveCommand, MissingAddressFileFailsBeforeAnyFileIsRead) {
