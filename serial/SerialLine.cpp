@@ -201,8 +201,12 @@ void CSerialLine::CloseDevice() {
 
 void CSerialLine::PurgeInput() {
     const int fd = handle.load();
-    if (fd >= 0)
-        tcflush(fd, TCIFLUSH);
+    if (fd < 0)
+        return;
+    tcflush(fd, TCIFLUSH);
+    // Bytes the monitor knew of are gone: it must wait for input again.
+    inputConsumed = true;
+    WakeMonitor();
 }
 
 void CSerialLine::PurgeOutput() {
@@ -222,8 +226,6 @@ uint32_t CSerialLine::ReadAvailable(uint8_t* buffer, uint32_t maxBytes, uint32_t
     if (TakeLineErrors() != 0) {
         // What arrived around a framing, parity or overrun error cannot be trusted.
         PurgeInput();
-        inputConsumed = true;
-        WakeMonitor();
         return 0;
     }
     const int waiting = BytesWaiting(fd);

@@ -54,6 +54,7 @@ protected:
     }
 
     TestPty pty;
+    RecordingTarget target;  // outlives every line of a test, so no monitor posts into a dead one
     CSerialLine line;
 };
 
@@ -64,11 +65,18 @@ public:
     std::atomic<int> receiveNotices{0};
     std::atomic<bool> monitorReturned{false};
     bool withCounters = false;
+    bool configureAfterFirstNotice = false;  // lets the monitor see what the open will purge
 
     void AddCounts(int breaks, int framingErrors) {
         std::lock_guard lock(countsMutex);
         counts.brk += breaks;
         counts.frame += framingErrors;
+    }
+
+    bool ConfigureDevice() override {
+        if (configureAfterFirstNotice && !WaitUntil([this] { return receiveNotices > 0; }))
+            return false;
+        return CSerialLine::ConfigureDevice();
     }
 
 protected:
@@ -119,15 +127,21 @@ private:
     bool entered = false, released = false;
 };
 
-int BytesQueuedAt(const std::string& slavePath) {
-    const int peek = ::open(slavePath.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
-    int waiting = 0;
-    if (peek < 0 || ioctl(peek, FIONREAD, &waiting) != 0)
-        waiting = -1;
-    if (peek >= 0)
-        ::close(peek);
-    return waiting;
-}
+// A second look at the pty's slave that counts the bytes queued for the line. It is
+// opened before the line sets exclusive mode, which refuses later openers unless root.
+class QueueCounter {
+public:
+    explicit QueueCounter(const std::string& slavePath)
+        : fd(::open(slavePath.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK)) {}
+    ~QueueCounter() { ::close(fd); }
+    int Queued() const {
+        int waiting = 0;
+        return ioctl(fd, FIONREAD, &waiting) == 0 ? waiting : -1;
+    }
+
+private:
+    int fd;
+};
 
 // Runs body in a child process as an ordinary user: as root the child first becomes
 // nobody (no capabilities, so no way past a tty's exclusive mode), otherwise it stays
@@ -262,6 +276,7 @@ TEST(LineSettingsText, ParserTakesFourPlainFieldsOnly) {
 }
 
 TEST_F(SerialLineTest, ReadTakesNeverMoreThanIsWaitingNorMoreThanAsked) {
+    const QueueCounter queue(pty.SlavePath());
     ASSERT_TRUE(line.OpenPort(1, "115200,N,8,1"));
     uint8_t buf[2000];
     EXPECT_EQ(line.ReadAvailable(buf, 1000, 10), 0u);  // nothing waiting: 0 at once
@@ -270,13 +285,7 @@ TEST_F(SerialLineTest, ReadTakesNeverMoreThanIsWaitingNorMoreThanAsked) {
     for (size_t i = 0; i < sent.size(); ++i)
         sent[i] = static_cast<uint8_t>(i * 7);
     pty.Send(sent);
-    // A second look at the slave (no lock needed to count) tells when all 1500 are queued.
-    const int peek = ::open(pty.SlavePath().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
-    ASSERT_TRUE(WaitUntil([&] {
-        int waiting = 0;
-        return ioctl(peek, FIONREAD, &waiting) == 0 && waiting == 1500;
-    }));
-    ::close(peek);
+    ASSERT_TRUE(WaitUntil([&] { return queue.Queued() == 1500; }));
     uint32_t first = 0;
     first = line.ReadAvailable(buf, 1000, 10);
     EXPECT_EQ(first, 1000u);
@@ -347,8 +356,8 @@ TEST_F(SerialLineTest, AMissingDeviceIsReportedInPlainWords) {
 }
 
 TEST_F(SerialLineTest, ArrivingBytesAreNotifiedWithThePortNumberOncePerArrivalNotPerByte) {
-    RecordingTarget target;
     line.SetNotifyThread(&target);
+    const QueueCounter queue(pty.SlavePath());
     ASSERT_TRUE(line.OpenPort(7, "115200,N,8,1"));
     const uint8_t out[] = {'o', 'k'};
     // A write makes the monitor take one more full look at the line and then report
@@ -360,7 +369,7 @@ TEST_F(SerialLineTest, ArrivingBytesAreNotifiedWithThePortNumberOncePerArrivalNo
     };
 
     pty.Send(std::vector<uint8_t>(200, 'x'));
-    ASSERT_TRUE(WaitUntil([&] { return BytesQueuedAt(pty.SlavePath()) == 200; }));
+    ASSERT_TRUE(WaitUntil([&] { return queue.Queued() == 200; }));
     ASSERT_TRUE(monitorPassed());
     // The pty may hand the 200 bytes over in a few pieces, but never byte by byte; and
     // until the bytes are read, nothing new arrives, so the monitor stays quiet.
@@ -388,11 +397,11 @@ TEST_F(SerialLineTest, ArrivingBytesAreNotifiedWithThePortNumberOncePerArrivalNo
 TEST_F(SerialLineTest, BytesLeftQueuedByAReadGetANoticeOfTheirOwn) {
     // The worker takes at most 1000 bytes a notice; the rest of a longer burst must not
     // wait for the board to send again.
-    RecordingTarget target;
     line.SetNotifyThread(&target);
+    const QueueCounter queue(pty.SlavePath());
     ASSERT_TRUE(line.OpenPort(1, "115200,N,8,1"));
     pty.Send(std::vector<uint8_t>(2500, 'b'));
-    ASSERT_TRUE(WaitUntil([&] { return BytesQueuedAt(pty.SlavePath()) == 2500; }));
+    ASSERT_TRUE(WaitUntil([&] { return queue.Queued() == 2500; }));
     uint8_t buf[1000];
     uint32_t read = 0;
     for (size_t reads = 0; reads < 3; ++reads) {
@@ -400,6 +409,23 @@ TEST_F(SerialLineTest, BytesLeftQueuedByAReadGetANoticeOfTheirOwn) {
         read += line.ReadAvailable(buf, sizeof buf, 10);
     }
     EXPECT_EQ(read, 2500u);
+}
+
+TEST_F(SerialLineTest, BytesThrownAwayByTheOpenLeaveTheMonitorWaitingForNewOnes) {
+    const QueueCounter queue(pty.SlavePath());  // holds the slave open, so bytes queue before the open
+    pty.Send("stale\n");  // a whole line: the pty is still cooked and counts only those
+    ASSERT_TRUE(WaitUntil([&] { return queue.Queued() == 6; }));
+    ObservedLine observed;
+    Map(observed);
+    observed.configureAfterFirstNotice = true;
+    observed.SetNotifyThread(&target);
+    ASSERT_TRUE(observed.OpenPort(1, "115200,N,8,1"));
+    EXPECT_EQ(queue.Queued(), 0);
+    const size_t before = target.Count(WM_SERIAL_RECEIVE);
+    pty.Send("new");
+    ASSERT_TRUE(WaitUntil([&] { return target.Count(WM_SERIAL_RECEIVE) > before; }));
+    uint8_t buf[16];
+    EXPECT_EQ(observed.ReadAvailable(buf, sizeof buf, 10), 3u);
 }
 
 TEST_F(SerialLineTest, WithoutANotifyTargetTheMonitorPostsNothingAndStillStops) {
@@ -432,15 +458,13 @@ TEST_F(SerialLineTest, StopGivesUpAfterItsLimitWhenTheMonitorIsHeldAndCollectsIt
     EXPECT_NE(line.LastOpenError().find("monitor has not ended"), std::string::npos) << line.LastOpenError();
 
     held.Release();
-    ASSERT_TRUE(WaitUntil([&] { return line.OpenPort(1, "115200,N,8,1"); }));
-    RecordingTarget target;
     line.SetNotifyThread(&target);
+    ASSERT_TRUE(WaitUntil([&] { return line.OpenPort(1, "115200,N,8,1"); }));
     pty.Send("y");
     EXPECT_TRUE(WaitUntil([&] { return target.Count(WM_SERIAL_RECEIVE) >= 1; }));
 }
 
 TEST_F(SerialLineTest, NoticesCarryThePortTheMonitorWatchesWhileTheNumberChanges) {
-    RecordingTarget target;
     line.SetNotifyThread(&target);
     ASSERT_TRUE(line.OpenPort(2, "115200,N,8,1"));
     line.SetPortNumber(9);  // stored for the next open; the open line is still port 2
@@ -471,7 +495,6 @@ TEST_F(SerialLineTest, EveryRiseOfTheBreakCounterIsPostedAsABreakEvenWhenAReadTo
     ObservedLine counted;
     counted.withCounters = true;
     Map(counted);
-    RecordingTarget target;
     counted.SetNotifyThread(&target);
     ASSERT_TRUE(counted.OpenPort(6, "115200,N,8,1"));
 
@@ -511,7 +534,6 @@ TEST_F(SerialLineTest, BytesWrittenBeforeACloseStillReachTheFarEnd) {
 TEST_F(SerialLineTest, AHungUpLineIsReportedOnceAndTheMonitorDoesNotSpin) {
     ObservedLine observed;
     Map(observed);
-    RecordingTarget target;
     observed.SetNotifyThread(&target);
     ASSERT_TRUE(observed.OpenPort(4, "115200,N,8,1"));
     const uint32_t opens = observed.OpenCount();
