@@ -2,8 +2,9 @@
 #include <cstdint>
 
 // Thread messages the serial monitor posts to its notify target. wParam is always the
-// port number the monitor's line was opened with; lParam as noted. Only WM_SERIAL_RECEIVE and WM_SERIAL_LINE_LOST have
-// handlers in the worker; the others reach its queue and are ignored there.
+// port number the monitor's line was opened with; lParam as noted. Only
+// WM_SERIAL_RECEIVE and WM_SERIAL_LINE_LOST have handlers in the worker; the others
+// reach its queue and are ignored there.
 // Bytes arrived, or a read left some queued; lParam 0.
 constexpr uint32_t WM_SERIAL_RECEIVE = 1642;
 constexpr uint32_t WM_SERIAL_CTS = 1643;      // lParam 1 when CTS is on
