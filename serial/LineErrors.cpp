@@ -3,9 +3,11 @@
 #include <linux/serial.h>
 #include <sys/ioctl.h>
 
+#include <utility>
+
 #include "serial/SerialMessages.h"
 
-bool LineErrorCounters::Read(int fd, Counts& out) const {
+bool ReadDriverCounts(int fd, LineCounts& out) {
     serial_icounter_struct ic{};
     if (fd < 0 || ioctl(fd, TIOCGICOUNT, &ic) != 0)
         return false;
@@ -21,11 +23,14 @@ bool LineErrorCounters::Read(int fd, Counts& out) const {
     return true;
 }
 
+LineErrorCounters::LineErrorCounters(Reader reader) : read(std::move(reader)) {}
+
 void LineErrorCounters::Reset(int fd) {
     std::lock_guard lock(mutex);
-    Counts now;
-    supported = Read(fd, now);
-    last = supported ? now : Counts{};
+    LineCounts now;
+    supported = read(fd, now);
+    last = supported ? now : LineCounts{};
+    lastBreaks = last.brk;
 }
 
 bool LineErrorCounters::Supported() const {
@@ -35,8 +40,8 @@ bool LineErrorCounters::Supported() const {
 
 uint32_t LineErrorCounters::TakeErrors(int fd) {
     std::lock_guard lock(mutex);
-    Counts now;
-    if (!supported || !Read(fd, now))
+    LineCounts now;
+    if (!supported || !read(fd, now))
         return 0;
     uint32_t mask = 0;
     if (now.frame != last.frame) mask |= CE_FRAME;
@@ -52,11 +57,21 @@ uint32_t LineErrorCounters::TakeErrors(int fd) {
     return mask;
 }
 
+bool LineErrorCounters::TakeBreak(int fd) {
+    std::lock_guard lock(mutex);
+    LineCounts now;
+    if (!supported || !read(fd, now))
+        return false;
+    const bool rose = now.brk != lastBreaks;
+    lastBreaks = now.brk;
+    return rose;
+}
+
 LineErrorCounters::ModemChanges LineErrorCounters::TakeModemChanges(int fd) {
     std::lock_guard lock(mutex);
     ModemChanges changes;
-    Counts now;
-    if (!supported || !Read(fd, now))
+    LineCounts now;
+    if (!supported || !read(fd, now))
         return changes;
     changes.cts = now.cts != last.cts;
     changes.dsr = now.dsr != last.dsr;

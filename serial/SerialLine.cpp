@@ -26,9 +26,10 @@ using Clock = std::chrono::steady_clock;
 // every event but the flag character.
 constexpr uint32_t kEventMask = 0x1FD;
 
-// While received bytes wait unread, or written bytes wait to leave, the monitor looks
-// again this often; a quiet line with nothing pending is waited on without any timer.
-constexpr int kPendingPollMs = 10;
+// While written bytes wait to leave, the monitor looks again this often; otherwise it
+// waits without any timer (bytes that wait unread are the worker's to read, and each
+// read wakes the monitor).
+constexpr int kOutputPollMs = 10;
 // Drivers that count modem-line changes cannot wake poll() for them; such lines are
 // looked at a few times a second. Lines without counters (ptys) are never looked at.
 constexpr int kModemPollMs = 250;
@@ -56,8 +57,13 @@ CSerialLine::~CSerialLine() {
     if (IsOpen()) {
         PurgeOutput();
         StopMonitor(kStopWaitMs);
-        ::close(handle.exchange(-1));
+        CloseDevice();
     }
+    // A monitor that outlived its stop still uses this object: wait for it here.
+    monitorRunning = false;
+    WakeMonitor();
+    if (monitorThread.joinable())
+        monitorThread.join();
     ReleaseEvents();
 }
 
@@ -102,6 +108,10 @@ bool CSerialLine::OpenDevice() {
     if (IsOpen())
         ClosePort();
     lastOpenError.clear();
+    if (monitorThread.joinable() && !MonitorEnded()) {
+        lastOpenError = "the line's previous monitor has not ended yet (try again)";
+        return false;
+    }
 
     const int fd = ::open(deviceName.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
@@ -120,7 +130,12 @@ bool CSerialLine::OpenDevice() {
         ::close(fd);
         return false;
     }
-    ioctl(fd, TIOCEXCL);
+    // Exclusive mode keeps out openers that do not take the lock. A line that is
+    // already exclusive (only root gets this far then) keeps its holder's flag.
+    int alreadyExclusive = 0;
+    if (ioctl(fd, TIOCGEXCL, &alreadyExclusive) != 0)
+        alreadyExclusive = 0;
+    exclusiveHere = !alreadyExclusive && ioctl(fd, TIOCEXCL) == 0;
     pseudoTerminal = IsPseudoTerminalSlave(fd);
     lineErrors.Reset(fd);
     ++openCount;
@@ -171,13 +186,27 @@ void CSerialLine::ClosePort() {
         return;
     PurgeOutput();
     StopMonitor(kStopWaitMs);
-    ::close(handle.exchange(-1));
+    CloseDevice();
+}
+
+void CSerialLine::CloseDevice() {
+    const int fd = handle.exchange(-1);
+    if (fd < 0)
+        return;
+    if (exclusiveHere)
+        ioctl(fd, TIOCNXCL);
+    exclusiveHere = false;
+    ::close(fd);
 }
 
 void CSerialLine::PurgeInput() {
     const int fd = handle.load();
-    if (fd >= 0)
-        tcflush(fd, TCIFLUSH);
+    if (fd < 0)
+        return;
+    tcflush(fd, TCIFLUSH);
+    // Bytes the monitor knew of are gone: it must wait for input again.
+    inputConsumed = true;
+    WakeMonitor();
 }
 
 void CSerialLine::PurgeOutput() {
@@ -197,8 +226,6 @@ uint32_t CSerialLine::ReadAvailable(uint8_t* buffer, uint32_t maxBytes, uint32_t
     if (TakeLineErrors() != 0) {
         // What arrived around a framing, parity or overrun error cannot be trusted.
         PurgeInput();
-        unreadAfterRead = 0;
-        WakeMonitor();
         return 0;
     }
     const int waiting = BytesWaiting(fd);
@@ -207,11 +234,13 @@ uint32_t CSerialLine::ReadAvailable(uint8_t* buffer, uint32_t maxBytes, uint32_t
     // Only what is already queued is asked for, so the read completes at once.
     const size_t want = std::min<size_t>(maxBytes, static_cast<size_t>(waiting));
     const ssize_t got = ::read(fd, buffer, want);
-    // Tell the monitor what is left of the bytes it knew of, so that anything arriving
-    // from now on counts as new, even before the monitor wakes up.
-    unreadAfterRead = waiting - static_cast<int>(std::max<ssize_t>(got, 0));
+    if (got <= 0)
+        return 0;
+    // Whatever this read left queued, the rest of a longer burst or bytes that came
+    // meanwhile, gets a notice of its own from the monitor.
+    inputConsumed = true;
     WakeMonitor();
-    return got > 0 ? static_cast<uint32_t>(got) : 0;
+    return static_cast<uint32_t>(got);
 }
 
 uint32_t CSerialLine::WriteBytes(const uint8_t* buffer, uint32_t length) {
@@ -268,27 +297,56 @@ bool CSerialLine::DrainOutput(uint32_t timeoutMs) {
 }
 
 bool CSerialLine::StartMonitor() {
-    if (monitorThread.joinable())
-        return false;
+    if (monitorThread.joinable()) {
+        if (!MonitorEnded())
+            return false;
+        monitorThread.join();  // one that outlived its stop has ended since
+    }
     if (wakeEvent < 0)
         return false;
     uint64_t stale = 0;
     while (::read(wakeEvent, &stale, sizeof stale) == sizeof stale) {
     }
+    monitorFd = fcntl(handle.load(), F_DUPFD_CLOEXEC, 0);
+    if (monitorFd < 0)
+        return false;
+    monitorPort = portNumber;
+    inputConsumed = false;
+    txPending = false;
+    {
+        std::lock_guard lock(endMutex);
+        monitorEnded = false;
+    }
     monitorRunning = true;
-    monitorThread = std::thread([this] { MonitorLoop(); });
+    monitorThread = std::thread([this] {
+        MonitorLoop();
+        ::close(monitorFd);
+        std::lock_guard lock(endMutex);
+        monitorEnded = true;
+        endSignal.notify_all();
+    });
     return true;
 }
 
-bool CSerialLine::StopMonitor(uint32_t /*waitMs*/) {
+bool CSerialLine::StopMonitor(uint32_t waitMs) {
     if (!monitorThread.joinable())
         return false;
     monitorRunning = false;
     WakeMonitor();
-    // The monitor only ever blocks in poll() on the wake-up descriptor just signalled,
-    // so it ends at once; there is no thread to kill.
+    // The monitor blocks only in poll() on the wake-up descriptor just signalled, so it
+    // normally ends at once; only a notify target that does not return can hold it.
+    {
+        std::unique_lock lock(endMutex);
+        if (!endSignal.wait_for(lock, std::chrono::milliseconds(waitMs), [this] { return monitorEnded; }))
+            return false;
+    }
     monitorThread.join();
     return true;
+}
+
+bool CSerialLine::MonitorEnded() {
+    std::lock_guard lock(endMutex);
+    return monitorEnded;
 }
 
 void CSerialLine::WakeMonitor() {
@@ -297,8 +355,6 @@ void CSerialLine::WakeMonitor() {
         [[maybe_unused]] const ssize_t n = ::write(wakeEvent, &one, sizeof one);
     }
 }
-
-std::thread::id CSerialLine::MonitorThreadId() const { return monitorThread.get_id(); }
 
 void CSerialLine::SetNotifyThread(INotifyTarget* target) { notifyTarget = target; }
 
@@ -313,14 +369,16 @@ std::string CSerialLine::DeviceName() const { return deviceName; }
 
 std::string CSerialLine::LastOpenError() const { return lastOpenError; }
 
+bool CSerialLine::ReadLineCounts(int fd, LineCounts& out) const { return ReadDriverCounts(fd, out); }
+
 uint32_t CSerialLine::MonitorLoop() {
-    const int fd = handle.load();
+    const int fd = monitorFd;
     if (fd < 0 || fcntl(fd, F_GETFD) < 0 || wakeEvent < 0) {
         const int err = errno;
         char text[256];
         std::snprintf(text, sizeof text,
                       "%s(%d) : COM%u Call poll(%d, %x) Fail, thread work invalid! errno = %d;", __FILE__,
-                      __LINE__, portNumber, fd, kEventMask, err);
+                      __LINE__, monitorPort, fd, kEventMask, err);
         MessageBoxHook hook;
         {
             std::lock_guard lock(hookMutex);
@@ -338,12 +396,13 @@ uint32_t CSerialLine::MonitorLoop() {
     }
     while (monitorRunning) {
         // Wait for input only while nothing unread is pending; otherwise poll() would
-        // report the same waiting bytes again and again.
+        // report the same waiting bytes again and again. Pending bytes are the worker's
+        // to read, and its read wakes this wait.
         const bool awaitInput = seen == 0;
         pollfd fds[2] = {{fd, static_cast<short>(awaitInput ? POLLIN : 0), 0}, {wakeEvent, POLLIN, 0}};
         int timeout = countsModemLines ? kModemPollMs : -1;
-        if (!awaitInput || txPending)
-            timeout = kPendingPollMs;
+        if (txPending)
+            timeout = kOutputPollMs;
         const int ready = poll(fds, 2, timeout);
         if (!monitorRunning)
             break;
@@ -356,7 +415,6 @@ uint32_t CSerialLine::MonitorLoop() {
         if (fds[1].revents & POLLIN) {
             uint64_t count = 0;
             [[maybe_unused]] const ssize_t n = ::read(wakeEvent, &count, sizeof count);
-            seen = unreadAfterRead.load();  // the worker has read: only newer bytes are news
             if (!monitorRunning)
                 break;
         }
@@ -366,8 +424,11 @@ uint32_t CSerialLine::MonitorLoop() {
             break;
         }
 
+        // Taken before the count, so a read that comes after the count has its flag
+        // still set at the next pass and nothing it leaves behind is missed.
+        const bool consumed = inputConsumed.exchange(false);
         const int waiting = BytesWaiting(fd);
-        if (waiting > seen) {
+        if (waiting > seen || (consumed && waiting > 0)) {
             lineErrors.TakeErrors(fd);  // errors that came with the data go unreported
             NotifyReceive();
         }
@@ -381,7 +442,11 @@ uint32_t CSerialLine::MonitorLoop() {
             }
         }
         if (countsModemLines) {
-            if (const uint32_t errors = lineErrors.TakeErrors(fd))
+            if (lineErrors.TakeBreak(fd))
+                NotifyBreak();
+            // A break alone is reported as a break; a mask with other errors carries
+            // it along, as operators know it from other serial tools.
+            if (const uint32_t errors = lineErrors.TakeErrors(fd); errors & ~CE_BREAK)
                 NotifyError(errors);
             const auto changes = lineErrors.TakeModemChanges(fd);
             int lines = 0;
@@ -398,7 +463,7 @@ uint32_t CSerialLine::MonitorLoop() {
 
 void CSerialLine::Post(uint32_t id, int64_t lParam) {
     if (INotifyTarget* target = notifyTarget.load())
-        target->PostThreadMessage(id, portNumber, lParam);
+        target->PostThreadMessage(id, monitorPort, lParam);
 }
 
 void CSerialLine::NotifyReceive() { Post(WM_SERIAL_RECEIVE, 0); }

@@ -1,5 +1,6 @@
 #pragma once
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -19,7 +20,6 @@ public:
     using MessageBoxHook = std::function<void(const std::string& text, const std::string& caption)>;
 
     static constexpr uint32_t kMaxPortNumber = 1024;
-    static constexpr uint32_t kQueueSize = 4096;
     static constexpr uint32_t kStopWaitMs = 100;
 
     CSerialLine();
@@ -40,6 +40,11 @@ public:
     bool DrainOutput(uint32_t timeoutMs) override;
 
     bool StartMonitor();
+    // Asks the monitor to end and waits at most waitMs for it. False when there is no
+    // monitor, or when it has not ended in time (it is stuck in a notify target); it is
+    // then left to end by itself and is collected by the next open, stop or the
+    // destructor. It watches a descriptor of its own, so closing the line meanwhile
+    // is safe.
     bool StopMonitor(uint32_t waitMs);
     void SetNotifyThread(INotifyTarget* target) override;
 
@@ -49,8 +54,6 @@ public:
     std::string LastOpenError() const override;
     uint32_t PortNumber() const { return portNumber; }
     uint32_t OpenCount() const override { return openCount.load(); }
-    // The monitor thread's id while it runs (for tests and benchmarks that measure it).
-    std::thread::id MonitorThreadId() const;
 
 protected:
     virtual void Initialize();
@@ -65,6 +68,8 @@ protected:
     virtual void NotifyRlsd();
     virtual void NotifyLineLost();
     virtual uint32_t MonitorLoop();
+    // The driver's line counters (errors, breaks, modem lines); false when it keeps none.
+    virtual bool ReadLineCounts(int fd, LineCounts& out) const;
 
 private:
     void Post(uint32_t id, int64_t lParam);
@@ -72,6 +77,8 @@ private:
     void PurgeOutput();
     void PurgeInput();
     uint32_t TakeLineErrors();
+    bool MonitorEnded();
+    void CloseDevice();
 
     uint32_t portNumber = 0;
     std::atomic<int> handle{-1};
@@ -79,14 +86,27 @@ private:
     std::string deviceName;
     std::string lastOpenError;
     bool pseudoTerminal = false;  // a pty has no transmit queue of its own
+    // Exclusive mode was set by this line (not inherited from another holder) and must
+    // be cleared before the close: on a tty whose far end stays open (a pty) the flag
+    // outlives the close, and anyone but root would be refused the next open.
+    bool exclusiveHere = false;
 
-    int wakeEvent = -1;  // eventfd: stop requests and "input consumed" from the worker
+    int wakeEvent = -1;  // eventfd: stop requests, written bytes and reads by the worker
     std::thread monitorThread;
+    // Owned by the monitor while it runs: the port it reports and a duplicate of the
+    // line's descriptor, which the monitor closes itself when it ends.
+    uint32_t monitorPort = 0;
+    int monitorFd = -1;
+    std::mutex endMutex;
+    std::condition_variable endSignal;
+    bool monitorEnded = true;
     std::atomic<bool> monitorRunning{false};
     std::atomic<bool> txPending{false};
-    std::atomic<int> unreadAfterRead{0};  // bytes the last read left queued
+    // The worker has read since the monitor last looked: whatever is still queued then
+    // needs a notice of its own, or it would wait until the board sends again.
+    std::atomic<bool> inputConsumed{false};
     std::atomic<INotifyTarget*> notifyTarget{nullptr};
-    LineErrorCounters lineErrors;
+    LineErrorCounters lineErrors{[this](int fd, LineCounts& out) { return ReadLineCounts(fd, out); }};
 
     DeviceResolver resolver;
     MessageBoxHook messageBox;

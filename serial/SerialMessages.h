@@ -2,16 +2,20 @@
 #include <cstdint>
 
 // Thread messages the serial monitor posts to its notify target. wParam is always the
-// port number; lParam as noted. Only WM_SERIAL_RECEIVE and WM_SERIAL_LINE_LOST have
-// handlers in the worker; the others reach its queue and are ignored there.
-constexpr uint32_t WM_SERIAL_RECEIVE = 1642;  // bytes arrived; lParam 0
+// port number the monitor's line was opened with; lParam as noted. Only
+// WM_SERIAL_RECEIVE and WM_SERIAL_LINE_LOST have handlers in the worker; the others
+// reach its queue and are ignored there.
+// Bytes arrived, or a read left some queued; lParam 0.
+constexpr uint32_t WM_SERIAL_RECEIVE = 1642;
 constexpr uint32_t WM_SERIAL_CTS = 1643;      // lParam 1 when CTS is on
 constexpr uint32_t WM_SERIAL_DSR = 1645;      // lParam 1 when DSR is on
 constexpr uint32_t WM_SERIAL_RING = 1647;
 constexpr uint32_t WM_SERIAL_RLSD = 1648;
-constexpr uint32_t WM_SERIAL_BREAK = 1649;
+constexpr uint32_t WM_SERIAL_BREAK = 1649;    // the driver counted a break; lParam 0
 constexpr uint32_t WM_SERIAL_TXEMPTY = 1650;
-constexpr uint32_t WM_SERIAL_ERROR = 1651;  // lParam: line error mask (CE_* bits below)
+// Framing, parity or overrun errors (a break alone comes as WM_SERIAL_BREAK);
+// lParam: the line error mask (CE_* bits below).
+constexpr uint32_t WM_SERIAL_ERROR = 1651;
 // The device hung up (USB adapter pulled, far end of a pty closed). Posted once; the
 // monitor stops watching a line that can no longer deliver anything. lParam: the
 // line's open count at the time, so a report about an earlier open can be ignored.

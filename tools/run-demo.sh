@@ -9,7 +9,7 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 crystal=${1:-27M}
 
-tools/setup-deps.sh
+tools/setup-deps.sh --build
 cmake -S . -B build/plain -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build/plain -j2 --target kestrel-cli kestrel-board-sim kestrel_lib_folder
 

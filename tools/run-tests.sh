@@ -21,6 +21,10 @@ configure tsan -DCMAKE_BUILD_TYPE=Debug -DKESTREL_SANITIZE=tsan
 
 tools/run-fuzz.sh build/fuzz "$fuzz_seconds"
 
+# The serial and end-to-end tests once more as an ordinary user: operators are not root.
+as_operator=0
+tools/run-as-operator.sh build/plain/bin/serial_tests build/plain/bin/e2e_tests || as_operator=1
+
 # One CTest run over the three builds, so the closing summary counts every test.
 mkdir -p build/all
 cat > build/all/CTestTestfile.cmake <<CTEST
@@ -30,3 +34,4 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 ctest --test-dir build/all --output-on-failure -j2 --timeout 600
+[[ $as_operator -eq 0 ]] || { echo "The serial or end-to-end tests failed as an ordinary user (see above)."; exit 1; }

@@ -1,25 +1,40 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the demo need, when missing.
-# Safe to run again: it installs nothing that is already there.
+# Safe to run again: it installs nothing that is already there, and asks for no
+# privileges when nothing is missing.
+#
+#   tools/setup-deps.sh            everything the build and all tests need
+#   tools/setup-deps.sh --build    only what building the programs needs (the demo)
 set -euo pipefail
 
 packages=(
   cmake ninja-build g++ pkg-config        # the build
-  libgtest-dev libgmock-dev               # unit tests
-  clang libclang-rt-14-dev                # fuzzers and their sanitizer runtime
-  srecord binutils binutils-arm-none-eabi # S-record tools the image tests compare against
-  qt6-base-dev                            # the window's widgets; their tests draw offscreen
+  libgtest-dev libgmock-dev               # unit tests (the build looks for them too)
+  qt6-base-dev                            # the window and its widgets
 )
+if [[ ${1:-} != --build ]]; then
+  packages+=(
+    clang libclang-rt-14-dev                # fuzzers and their sanitizer runtime
+    srecord binutils binutils-arm-none-eabi # S-record tools the image tests compare against
+  )
+fi
 
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-if [[ ${#missing[@]} -gt 0 ]]; then
-  echo "Installing: ${missing[*]}"
-  sudo=""
-  [[ $(id -u) -eq 0 ]] || sudo="sudo"
-  export DEBIAN_FRONTEND=noninteractive
-  $sudo apt-get update -q
-  $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+sudo=()
+if [[ $(id -u) -ne 0 ]]; then
+  if ! command -v sudo >/dev/null; then
+    echo "Missing packages, and installing them needs root. Ask an administrator to run:" >&2
+    echo "  apt-get install --no-install-recommends ${missing[*]}" >&2
+    exit 1
+  fi
+  sudo=(sudo)
 fi
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -q
+"${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
