@@ -75,14 +75,16 @@ void CUIThread::UpdateReceive() {
         SentBytes = 0;
         clearReply();
         Log("1.Loading loader 1...");
-        SendLoader1();
+        if (!SendLoader1())
+            return;  // stopped: the rest of the row belongs to an update that has ended
         ReopenAtFullSpeed();
         PostStatus(STATUS_PROGRESS, 1);
         return;
     case kReplyLoader2:
         clearReply();
         Log("2.Loading loader 2....");
-        SendLoader2();
+        if (!SendLoader2())
+            return;
         PostStatus(STATUS_PROGRESS, 3);
         Log("3.Loading update data....");
         return;
