@@ -2,6 +2,7 @@
 #include <array>
 
 #include "engine/Crystals.h"
+#include "engine/LogTexts.h"
 #include "engine/UIThread.h"
 
 namespace {
@@ -78,7 +79,7 @@ void CUIThread::OnConsoleCommand(const std::string& command, uint32_t crystalInd
         image.CodeLen = image.FontLen = image.BmpLen = image.LogoLen = 0;
         image.FlashMapLen = 0xFFFFFFFF;
         shared.UpdateArmed = 1;
-        Log("----Erase Flash:");
+        Log(kLogErase);
         WakeBoard(crystalIndex);
     } else if (command == "pcdemo") {
         Comm->WriteBytes(kDemoPattern.data(), kDemoPattern.size());
