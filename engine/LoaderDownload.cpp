@@ -18,6 +18,19 @@ constexpr uint64_t kLoaderMaxBytes = 0x100000;
 // Loader 1 goes out as one block: its body must fit it.
 constexpr size_t kLoader1MaxBody = kDownloadBlockSize;
 constexpr size_t kAnyBody = kLoaderMaxBytes;
+constexpr const char* kLoader1Failure = "Open pgm1 failed!";
+constexpr const char* kLoader2Failure = "Open pgm2 failed!";
+
+// A whole read of a loader file with every check: "" or what is wrong with it.
+std::string ReadLoaderFile(const std::string& path, size_t maxBody, std::vector<uint8_t>& file) {
+    std::string problem = ReadLibraryFile(path, kLoaderMaxBytes, file).problem;
+    if (problem.empty() && file.size() < kHeaderBytes + kTrailerBytes)
+        problem = std::to_string(file.size()) + " bytes is too short for a loader (4-byte header, body, 1 trailer byte)";
+    else if (problem.empty() && file.size() - kHeaderBytes - kTrailerBytes > maxBody)
+        problem = "its body of " + std::to_string(file.size() - kHeaderBytes - kTrailerBytes) +
+                  " bytes does not fit the 2048-byte block of loader 1";
+    return problem.empty() ? problem : path + ": " + problem;
+}
 
 }  // namespace
 
@@ -27,23 +40,27 @@ std::string CUIThread::Loader1Path(uint32_t crystalIndex) const {
 
 std::string CUIThread::Loader2Path() const { return shared.LibraryFolder() + "/Pgm_M850T.bin"; }
 
-bool CUIThread::ReadLoaderFile(const std::string& path, size_t maxBody, const char* failure, std::vector<uint8_t>& file) {
-    std::string problem = ReadLibraryFile(path, kLoaderMaxBytes, file).problem;
-    if (problem.empty() && file.size() < kHeaderBytes + kTrailerBytes)
-        problem = std::to_string(file.size()) + " bytes is too short for a loader (4-byte header, body, 1 trailer byte)";
-    else if (problem.empty() && file.size() - kHeaderBytes - kTrailerBytes > maxBody)
-        problem = "its body of " + std::to_string(file.size() - kHeaderBytes - kTrailerBytes) +
-                  " bytes does not fit the 2048-byte block of loader 1";
+bool CUIThread::LoaderFilesUsable(uint32_t crystalIndex) {
+    std::vector<uint8_t> file;
+    std::string problem = ReadLoaderFile(Loader1Path(crystalIndex), kLoader1MaxBody, file);
+    const char* failure = kLoader1Failure;
+    if (problem.empty()) {
+        problem = ReadLoaderFile(Loader2Path(), kAnyBody, file);
+        failure = kLoader2Failure;
+    }
     if (problem.empty())
         return true;
-    boxes.ShowMessageBox(std::string(failure) + "\n" + path + ": " + problem, "Error", BoxIcon::Warning);
+    boxes.ShowMessageBox(std::string(failure) + "\n" + problem + "\nThe board was not woken; nothing was sent.", "Error",
+                         BoxIcon::Warning);
     return false;
 }
 
-bool CUIThread::LoaderFilesUsable(uint32_t crystalIndex) {
-    std::vector<uint8_t> file;
-    return ReadLoaderFile(Loader1Path(crystalIndex), kLoader1MaxBody, "Open pgm1 failed!", file) &&
-           ReadLoaderFile(Loader2Path(), kAnyBody, "Open pgm2 failed!", file);
+bool CUIThread::LoaderReady(const std::string& path, size_t maxBody, const char* failure, std::vector<uint8_t>& file) {
+    const std::string problem = ReadLoaderFile(path, maxBody, file);
+    if (problem.empty())
+        return true;
+    boxes.ShowMessageBox(std::string(failure) + "\n" + problem, "Error", BoxIcon::Warning);
+    return false;
 }
 
 bool CUIThread::SendBlock(const uint8_t* bytes, uint32_t count) {
@@ -58,7 +75,7 @@ bool CUIThread::SendBlock(const uint8_t* bytes, uint32_t count) {
 bool CUIThread::SendLoader1() {
     const CrystalChoice& crystal = kCrystals[CrystalIndex];
     std::vector<uint8_t> file;
-    if (!ReadLoaderFile(Loader1Path(CrystalIndex), kLoader1MaxBody, "Open pgm1 failed!", file))
+    if (!LoaderReady(Loader1Path(CrystalIndex), kLoader1MaxBody, kLoader1Failure, file))
         return true;  // nothing sent; the exchange goes on as the board expects
     const size_t body = file.size() - kHeaderBytes - kTrailerBytes;
 
@@ -77,7 +94,7 @@ bool CUIThread::SendLoader1() {
 
 bool CUIThread::SendLoader2() {
     std::vector<uint8_t> file;
-    if (!ReadLoaderFile(Loader2Path(), kAnyBody, "Open pgm2 failed!", file))
+    if (!LoaderReady(Loader2Path(), kAnyBody, kLoader2Failure, file))
         return true;
     const size_t length = file.size();
 

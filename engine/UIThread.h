@@ -85,11 +85,12 @@ private:
     // cancelled, and false when the line did not take the whole write.
     bool SendBlock(const uint8_t* bytes, uint32_t count);
 
-    // Loader files: their paths, and a whole read with every check, which tells the
-    // operator (message box) and answers false when the file cannot be used.
+    // Loader files: their paths; a read with every check that tells the operator
+    // (message box) and answers false when the file cannot be used; and the check of
+    // both before the board is woken.
     std::string Loader1Path(uint32_t crystalIndex) const;
     std::string Loader2Path() const;
-    bool ReadLoaderFile(const std::string& path, size_t maxBody, const char* failure, std::vector<uint8_t>& file);
+    bool LoaderReady(const std::string& path, size_t maxBody, const char* failure, std::vector<uint8_t>& file);
     bool LoaderFilesUsable(uint32_t crystalIndex);
 
     // Line helpers.

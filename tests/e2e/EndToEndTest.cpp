@@ -219,6 +219,7 @@ TEST_F(EndToEnd, ABoardHangingUpMidSectionIsReportedOnce) {
                           {"update", "--device", board->Device(), "--crystal", "27M", "--timeout", "20", Work("map.bin")},
                           sleeper);
     EXPECT_EQ(r.status, 1) << r.out << r.err;
+    ExpectLogInOrder(r.out, {"3.Loading update data...."});  // the section had begun
     const size_t lost = r.err.find("The serial line was lost!");
     ASSERT_NE(lost, std::string::npos) << r.err;
     EXPECT_EQ(r.err.find("The serial line was lost!", lost + 1), std::string::npos);
