@@ -137,6 +137,7 @@ int FlashSession::Cancel(int status) {
     // block. On Ctrl-C the line is also reopened at the operator's settings like the
     // window does (a second Ctrl-C quits at once); after a failure the run just ends.
     shared.UpdateArmed = 0;
+    Pump(0ms);  // what the worker said before the cancel comes first
     progress.Break();
     out << "Stop updating!!!\n" << std::flush;
     if (status == kCancelled) {
