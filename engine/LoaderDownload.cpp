@@ -17,7 +17,7 @@ constexpr uint32_t kTrailerBytes = 1;
 constexpr uint64_t kLoaderMaxBytes = 0x100000;
 // Loader 1 goes out as one block: its body must fit it.
 constexpr size_t kLoader1MaxBody = kDownloadBlockSize;
-constexpr size_t kAnyBody = kLoaderMaxBytes;
+constexpr size_t kNoBodyLimit = kLoaderMaxBytes;
 constexpr const char* kLoader1Failure = "Open pgm1 failed!";
 constexpr const char* kLoader2Failure = "Open pgm2 failed!";
 
@@ -45,7 +45,7 @@ bool CUIThread::LoaderFilesUsable(uint32_t crystalIndex) {
     std::string problem = ReadLoaderFile(Loader1Path(crystalIndex), kLoader1MaxBody, file);
     const char* failure = kLoader1Failure;
     if (problem.empty()) {
-        problem = ReadLoaderFile(Loader2Path(), kAnyBody, file);
+        problem = ReadLoaderFile(Loader2Path(), kNoBodyLimit, file);
         failure = kLoader2Failure;
     }
     if (problem.empty())
@@ -94,7 +94,7 @@ bool CUIThread::SendLoader1() {
 
 bool CUIThread::SendLoader2() {
     std::vector<uint8_t> file;
-    if (!LoaderReady(Loader2Path(), kAnyBody, kLoader2Failure, file))
+    if (!LoaderReady(Loader2Path(), kNoBodyLimit, kLoader2Failure, file))
         return true;
     const size_t length = file.size();
 

@@ -228,24 +228,6 @@ TEST(WorkerThreadSharing, EveryReopenUsesTheSettingsItAskedForWhileConsoleBytesS
     EXPECT_GT(chunks, 0) << "no console text streamed while the port was reopened";
 }
 
-TEST(WorkerThreadSharing, StartAndQuitRepeatedly) {
-    // Start() returns as soon as the worker has published its id; whatever Start() used
-    // to learn that must still be there while the worker finishes telling it.
-    TempLibrary lib;
-    SharedState shared;
-    shared.AppFolder = lib.Folder();
-    PortStateCounter owner;
-    NoPauseSleeper sleeper;
-    EventLog log;
-    for (int i = 0; i < 100; ++i) {
-        CUIThread worker(shared, owner, owner, sleeper, std::make_unique<ScriptedLine>(log));
-        worker.Start();
-        EXPECT_NE(shared.WorkerThreadId, 0u);
-        worker.Quit();
-        EXPECT_EQ(shared.WorkerThreadId, 0u);
-    }
-}
-
 // A line whose monitor goes on posting until the line is closed.
 class PostingLine : public ScriptedLine {
 public:
