@@ -3,7 +3,6 @@
 #include <getopt.h>
 
 #include <cstdlib>
-#include <istream>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -26,18 +25,28 @@ const char* const kUpdateHelp =
     "  --crystal X     the board's crystal (default: XTLO in Lib/M850T.ini)\n"
     "  --lib DIR       library folder (default: Lib/ beside the executable)\n"
     "  --reserve       set the reserve-program flag in the section header\n"
-    "  --timeout S     give up after S seconds without a reply from the board\n"
+    "  --timeout S     give up when the board stays silent for S seconds while Kestrel\n"
+    "                  waits for it (default 60; 0 waits as long as it takes)\n"
+    "Options may also follow the files. Ctrl-C cancels (a download stops after its\n"
+    "current block); a second Ctrl-C quits at once.\n"
     "Exit status: 0 flashed, 1 failed, 2 usage error, 130 cancelled.\n";
 
 const char* const kEraseHelp =
     "usage: kestrel-cli erase (--device PATH | --port N) [--crystal ...] [--lib DIR] [--timeout SECONDS]\n"
-    "Erases the board's whole flash (the \"initflash\" console command).\n";
+    "Erases the board's whole flash (the \"initflash\" console command).\n"
+    "  --timeout S     give up when the board stays silent for S seconds (default 60; 0 never)\n"
+    "Exit status: 0 erased, 1 failed, 2 usage error, 130 cancelled.\n";
 
 const char* const kConsoleHelp =
     "usage: kestrel-cli console (--device PATH | --port N) [--settings 115200,N,8,1] [--save FILE]\n"
+    "                           [--crystal ...] [--lib DIR] [--timeout SECONDS]\n"
     "Shows the board's console output line by line; each line typed on standard input\n"
-    "(\"reset\", \"pcdemo\", \"initflash\") is sent as a console command. Ends at the end of\n"
-    "input or on Ctrl-C; --save writes the lines to FILE, CR LF ended.\n";
+    "(\"reset\", \"pcdemo\", \"initflash\") is sent as a console command. An \"initflash\"\n"
+    "is followed to its end (as the erase command does) before the next line is sent.\n"
+    "Ends at the end of input, on Ctrl-C, when the line is lost or an erase fails;\n"
+    "--save then writes the lines to FILE, CR LF ended.\n"
+    "Exit status: 0 ended with the input, 1 the line was lost or an erase failed,\n"
+    "2 usage error, 130 cancelled.\n";
 
 struct Parsed {
     SessionOptions session;
@@ -53,10 +62,10 @@ bool ParseCrystal(const std::string& text, int& index) {
     return found.has_value();
 }
 
-bool ParsePositive(const char* text, long max, long& value) {
+bool ParseNumber(const char* text, long min, long max, long& value) {
     char* end = nullptr;
     value = std::strtol(text, &end, 10);
-    return end != text && *end == '\0' && value > 0 && value <= max;
+    return end != text && *end == '\0' && value >= min && value <= max;
 }
 
 // Returns false (after saying why on err) for a usage error.
@@ -75,21 +84,21 @@ bool Parse(int argc, char** argv, bool update, bool console, std::ostream& err, 
     optind = 0;  // fresh parse, also when called more than once in a process
     opterr = 0;
     int c;
-    while ((c = getopt_long(argc, argv, "+h", all, nullptr)) != -1) {
+    // Options may stand anywhere among the files: getopt_long moves them to the front.
+    while ((c = getopt_long(argc, argv, "h", all, nullptr)) != -1) {
         long n = 0;
         int crystal = 0;
-        const bool flashing = !console;
         switch (c) {
         case kDevice: p.session.device = optarg; break;
         case kPort:
-            if (!ParsePositive(optarg, 1024, n)) {
+            if (!ParseNumber(optarg, 1, 1024, n)) {
                 err << argv[0] << ": --port takes a number from 1 to 1024\n";
                 return false;
             }
             p.session.port = static_cast<unsigned>(n);
             break;
         case kCrystal:
-            if (!flashing || !ParseCrystal(optarg, crystal)) {
+            if (!ParseCrystal(optarg, crystal)) {
                 err << argv[0] << ": --crystal is one of 4M, 8M, 13.5M, 16M, 27M\n";
                 return false;
             }
@@ -102,8 +111,8 @@ bool Parse(int argc, char** argv, bool update, bool console, std::ostream& err, 
             p.session.reserve = true;
             break;
         case kTimeout:
-            if (!flashing || !ParsePositive(optarg, 86400, n)) {
-                err << argv[0] << ": --timeout takes a number of seconds\n";
+            if (!ParseNumber(optarg, 0, 86400, n)) {
+                err << argv[0] << ": --timeout takes a number of seconds from 0 (no limit) to 86400\n";
                 return false;
             }
             p.session.timeoutSeconds = static_cast<int>(n);
@@ -191,5 +200,5 @@ int RunEraseCommand(int argc, char** argv, const CommandContext& ctx) {
 
 int RunConsoleCommand(int argc, char** argv, const CommandContext& ctx) {
     return RunWithSession(argc, argv, ctx, false, true, kConsoleHelp,
-                          [&](FlashSession& session, const Parsed& p) { return session.Console(ctx.in, p.saveFile); });
+                          [&](FlashSession& session, const Parsed& p) { return session.Console(ctx.inputFd, p.saveFile); });
 }

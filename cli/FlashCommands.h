@@ -4,11 +4,12 @@
 
 #include "engine/Sleeper.h"
 
-// The headless commands that talk to a board. argv[0] is the command's name.
+// The headless commands that talk to a board. argv[0] is the command's name; options
+// may stand anywhere among the other arguments.
 // Exit status: 0 done, 1 failed, 2 usage error, 130 cancelled by Ctrl-C.
 struct CommandContext {
     ISleeper& sleeper;
-    std::istream& in;
+    int inputFd;  // where the console reads its commands (standard input)
     std::ostream& out;
     std::ostream& err;
     bool errIsTerminal;

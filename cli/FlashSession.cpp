@@ -1,11 +1,12 @@
 #include "cli/FlashSession.h"
 
-#include <istream>
 #include <ostream>
-#include <thread>
 
 #include "cli/ExecutableFolder.h"
+#include "cli/Interrupts.h"
+#include "cli/TypedLines.h"
 #include "engine/UIThread.h"
+#include "image/UpdateFile.h"
 #include "serial/SerialLine.h"
 
 namespace {
@@ -36,6 +37,8 @@ FlashSession::FlashSession(SessionOptions o, ISleeper& s, std::ostream& outStrea
         line->SetDeviceResolver([this](uint32_t n) { return settings.DeviceForPort(n); });
     }
     worker = std::make_unique<CUIThread>(shared, owner, owner, sleeper, std::move(line));
+    // The worker, and the line monitors it starts, leave Ctrl-C to this thread.
+    const InterruptsHeldBack quiet;
     worker->Start();
 }
 
@@ -48,8 +51,14 @@ FlashSession::~FlashSession() {
 int FlashSession::CrystalIndex() const { return options.crystal.value_or(settings.crystalIndex); }
 
 bool FlashSession::OpenLine() {
+    if (!settings.problem.empty()) {
+        err << "Error: the settings file cannot be used: " << settings.problem
+            << "\n(it must be a settings file, or absent for the defaults)\n";
+        return false;
+    }
     const unsigned port = !options.device.empty() ? 1 : (options.port ? options.port : settings.portNumber);
     const std::string line = options.lineSettings.empty() ? settings.lineSettings : options.lineSettings;
+    portState.reset();
     worker->PostThreadMessage(WM_OPEN_PORT, static_cast<uint32_t>(line.size()), port, line);
     while (!portState && interrupts == 0)
         Pump(kPumpWait);
@@ -99,19 +108,22 @@ int FlashSession::Erase() {
 }
 
 int FlashSession::FollowUpdate() {
-    lastActivity = Clock::now();
+    watch.Begin(Clock::now());
+    updateDone = false;
     const int problemsBefore = problems;
-    while (!updateDone) {
+    for (;;) {
+        // The window would show the box and wait for the operator to cancel; a script
+        // is better told at once.
+        if (problems != problemsBefore)
+            return Cancel(kFailed);
+        if (updateDone)
+            break;
         if (interrupts != 0)
             return Cancel(kCancelled);
-        if (problems != problemsBefore) {
-            // The window would show the box and wait for the operator to cancel; a
-            // script is better told at once.
-            return Cancel(kFailed);
-        }
-        if (options.timeoutSeconds > 0 && Clock::now() - lastActivity > std::chrono::seconds(options.timeoutSeconds)) {
+        if (options.timeoutSeconds > 0 && watch.SilentFor(std::chrono::seconds(options.timeoutSeconds), Clock::now())) {
             progress.Break();
-            err << "Error: no reply from the board for " << options.timeoutSeconds << " s\n";
+            err << "Error: no reply from the board for " << options.timeoutSeconds << " s while waiting for "
+                << watch.Awaited() << "\n";
             return Cancel(kFailed);
         }
         Pump(kPumpWait);
@@ -121,16 +133,17 @@ int FlashSession::FollowUpdate() {
 }
 
 int FlashSession::Cancel(int status) {
-    // Disarm, as the Cancel button does. On Ctrl-C the line is also reopened at the
-    // operator's settings like the window does, once a download under way has
-    // finished (a second Ctrl-C quits at once); after a failure the run just ends.
+    // Disarm, as the Cancel button does: a download under way stops after its current
+    // block. On Ctrl-C the line is also reopened at the operator's settings like the
+    // window does (a second Ctrl-C quits at once); after a failure the run just ends.
     shared.UpdateArmed = 0;
+    Pump(0ms);  // what the worker said before the cancel comes first
     progress.Break();
     out << "Stop updating!!!\n" << std::flush;
     if (status == kCancelled) {
-        err << "Cancelling: the request the board is being answered finishes first (Ctrl-C again to quit at once)\n";
-        portState.reset();
-        OpenLine();
+        err << "Cancelling: a download under way stops after its current block (Ctrl-C again to quit at once)\n";
+        const std::string line = options.lineSettings.empty() ? settings.lineSettings : options.lineSettings;
+        worker->PostThreadMessage(WM_OPEN_PORT, static_cast<uint32_t>(line.size()), worker->CurrentPortNumber(), line);
     }
     return status;
 }
@@ -144,7 +157,7 @@ void FlashSession::Pump(std::chrono::milliseconds wait) {
 }
 
 void FlashSession::Handle(const ThreadMessage& m) {
-    lastActivity = Clock::now();
+    watch.Take(m, Clock::now());
     if (m.id == CliOwner::kMessageBox) {
         progress.Break();
         err << m.text << "\n" << std::flush;
@@ -185,41 +198,53 @@ void FlashSession::PrintConsoleText(uint32_t n) {
     out << std::flush;
 }
 
-int FlashSession::Console(std::istream& commands, const std::string& saveFile) {
-    // Typed lines come from a thread of their own, which may outlive this call while
-    // it waits on a terminal; what it shares is kept alive by the thread itself.
-    struct Typed {
-        CMessageQueue lines;
-        std::atomic<bool> ended{false};
-    };
-    auto typed = std::make_shared<Typed>();
-    std::thread([typed, &commands] {
-        std::string line;
-        while (std::getline(commands, line)) {
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
-            typed->lines.Post(ThreadMessage{WM_CONSOLE_COMMAND, 0, 0, line});
-        }
-        typed->ended = true;
-    }).detach();
-
+int FlashSession::Console(int commandsFd, const std::string& saveFile) {
+    TypedLines typed(commandsFd);
     auto endAt = Clock::time_point::max();
-    while (interrupts == 0 && Clock::now() < endAt) {
-        while (auto command = typed->lines.TakeFor(0ms))
-            worker->PostThreadMessage(WM_CONSOLE_COMMAND, 0, CrystalIndex(), command->text);
-        if (typed->ended && endAt == Clock::time_point::max())
+    int status = kOk;
+    for (bool ending = false; !ending;) {
+        if (interrupts != 0) {
+            status = kCancelled;
+            break;
+        }
+        if (portState == 0) {
+            err << "Error: the line is gone; the console ends\n";
+            status = kFailed;
+            break;
+        }
+        while (auto command = typed.Next()) {
+            worker->PostThreadMessage(WM_CONSOLE_COMMAND, 0, CrystalIndex(), *command);
+            if (*command != "initflash")
+                continue;
+            // An erase is followed to its end, as the erase command does; what is typed
+            // meanwhile waits, and a failed erase ends the console with its status.
+            status = FollowUpdate();
+            endAt = Clock::time_point::max();
+            if (status != kOk) {
+                ending = true;
+                break;
+            }
+        }
+        if (ending)
+            break;
+        if (endAt == Clock::time_point::max() && typed.Ended())
             endAt = Clock::now() + kConsoleAnswerTime;
+        if (Clock::now() >= endAt)
+            break;
         Pump(kPumpWait);
     }
     if (!console.PendingLine().empty())
         out << console.PendingLine() << "\n" << std::flush;
-    if (!saveFile.empty()) {
-        std::FILE* f = std::fopen(saveFile.c_str(), "wb");
-        const std::string text = console.SavedText();
-        if (!f || std::fwrite(text.data(), 1, text.size(), f) != text.size() || std::fclose(f) != 0) {
-            err << "Error: cannot write " << saveFile << "\n";
-            return kFailed;
-        }
-    }
-    return interrupts != 0 ? kCancelled : kOk;
+    return SaveConsole(saveFile, status);
+}
+
+int FlashSession::SaveConsole(const std::string& saveFile, int status) {
+    if (saveFile.empty())
+        return status;
+    const std::string text = console.SavedText();
+    const std::string cause = WriteFileReplacing(saveFile, reinterpret_cast<const uint8_t*>(text.data()), text.size());
+    if (cause.empty())
+        return status;
+    err << "Error: cannot write " << saveFile << ": " << cause << "\n";
+    return kFailed;
 }

@@ -9,6 +9,7 @@
 
 #include "cli/CliOwner.h"
 #include "cli/ProgressDisplay.h"
+#include "cli/UpdateWatch.h"
 #include "engine/ConsoleLines.h"
 #include "engine/ProfileFile.h"
 #include "engine/SharedState.h"
@@ -17,12 +18,16 @@
 class CUIThread;
 
 struct SessionOptions {
+    static constexpr int kDefaultTimeoutSeconds = 60;
+
     std::string device;         // --device: the line to use, as port 1
     unsigned port = 0;          // --port: a COM number mapped through the settings file
     std::string libFolder;      // --lib
     std::optional<int> crystal; // --crystal, as an index into the crystal list
     bool reserve = false;       // --reserve
-    int timeoutSeconds = 0;     // --timeout; 0 waits for the board as long as it takes
+    // --timeout: how long the board may stay silent while the tool waits for it during
+    // an update or an erase; 0 waits as long as it takes, as the window does.
+    int timeoutSeconds = kDefaultTimeoutSeconds;
     std::string lineSettings;   // --settings (console); else the settings file's line
 };
 
@@ -39,16 +44,20 @@ public:
                  bool errIsTerminal, const std::atomic<int>& interrupts);
     ~FlashSession();
 
+    // False, after saying why, when the settings file cannot be used or the line
+    // cannot be opened.
     bool OpenLine();
     // Resets the image and loads each file as Open File does; false when any file was
     // refused or reported a problem.
     bool LoadFiles(const std::vector<std::string>& files);
     int Update();
     int Erase();
-    // Shows the board's console lines; each line of `commands` is sent as a console
-    // command. Ends when `commands` ends (after a moment for the board's answer) or
-    // on Ctrl-C; then writes the lines to `saveFile` when one is named.
-    int Console(std::istream& commands, const std::string& saveFile);
+    // Shows the board's console lines; each line read from `commandsFd` is sent as a
+    // console command, and an "initflash" is followed to its end before the next one.
+    // Ends when the input ends (after a moment for the board's answer), on Ctrl-C, when
+    // the line is lost or an erase fails; then writes the lines to `saveFile` when one
+    // is named.
+    int Console(int commandsFd, const std::string& saveFile);
 
 private:
     int FollowUpdate();
@@ -58,6 +67,7 @@ private:
     bool WaitWhileBusy();
     void PrintConsoleText(uint32_t n);
     int CrystalIndex() const;
+    int SaveConsole(const std::string& saveFile, int status);
 
     SessionOptions options;
     ISleeper& sleeper;
@@ -75,5 +85,5 @@ private:
     int problems = 0;            // message boxes and error texts seen
     std::optional<int> portState;
     bool updateDone = false;
-    std::chrono::steady_clock::time_point lastActivity;
+    UpdateWatch watch;
 };

@@ -7,17 +7,12 @@
 #include <iostream>
 
 #include "cli/FlashCommands.h"
+#include "cli/Interrupts.h"
 #include "cli/SaveCommand.h"
 
 namespace {
 
 std::atomic<int> interrupts{0};
-
-void OnInterrupt(int) {
-    // The first Ctrl-C cancels like the Cancel button; the second quits at once.
-    if (interrupts.fetch_add(1) >= 1)
-        _exit(130);
-}
 
 const char* const kHelp =
     "usage: kestrel-cli COMMAND [OPTIONS]\n"
@@ -43,14 +38,11 @@ int main(int argc, char** argv) {
     if (command == "save")
         return RunSaveCommand(argc - 1, argv + 1);
 
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    InstallInterruptHandlers(interrupts);
     signal(SIGPIPE, SIG_IGN);
 
     RealSleeper sleeper;
-    const CommandContext context{sleeper, std::cin, std::cout, std::cerr, isatty(STDERR_FILENO) == 1, interrupts};
+    const CommandContext context{sleeper, STDIN_FILENO, std::cout, std::cerr, isatty(STDERR_FILENO) == 1, interrupts};
     if (command == "update")
         return RunUpdateCommand(argc - 1, argv + 1, context);
     if (command == "erase")

@@ -2,6 +2,7 @@
 #include <array>
 
 #include "engine/Crystals.h"
+#include "engine/LogTexts.h"
 #include "engine/UIThread.h"
 
 namespace {
@@ -23,13 +24,35 @@ const std::array<uint8_t, 16> kDemoPattern = [] {
 
 }  // namespace
 
-void CUIThread::OnStartUpdate(uint32_t crystalIndex) {
+bool CUIThread::ReadyToWake(uint32_t crystalIndex) {
+    // Everything the update will need from the library is checked before the board is
+    // woken: a board woken for an update the tool cannot carry out waits in its boot
+    // code, and an erase with an unknown layout would erase areas of size 0.
     if (crystalIndex >= kCrystalCount) {
         boxes.ShowMessageBox("No crystal is chosen (choice " + std::to_string(crystalIndex) +
                                  "): pick 4M, 8M, 13.5M, 16M or 27M and start again.",
                              "Error", BoxIcon::Warning);
+        return false;
+    }
+    if (!image.LayoutUsable()) {
+        boxes.ShowMessageBox("The board was not woken: the flash address file " + shared.LibraryFolder() +
+                                 "/FlashAddrAssign.h could not be used (see the message at start-up).\n"
+                                 "Mend the file and start Kestrel again.",
+                             "Error", BoxIcon::Warning);
+        return false;
+    }
+    return LoaderFilesUsable(crystalIndex);
+}
+
+void CUIThread::OnStartUpdate(uint32_t crystalIndex) {
+    if (!ReadyToWake(crystalIndex)) {
+        shared.UpdateArmed = 0;  // the update never began; the board's bytes stay console text
         return;
     }
+    WakeBoard(crystalIndex);
+}
+
+void CUIThread::WakeBoard(uint32_t crystalIndex) {
     CrystalIndex = crystalIndex;
 
     // Wake the board at the line settings in use, then listen at its boot speed.
@@ -48,13 +71,16 @@ void CUIThread::OnConsoleCommand(const std::string& command, uint32_t crystalInd
     if (command == "reset") {
         Comm->WriteBytes(kResetPattern.data(), kResetPattern.size());
     } else if (command == "initflash") {
+        // Refused before anything changes: the loaded image keeps its lengths.
+        if (!ReadyToWake(crystalIndex))
+            return;
         // An erase is an update of nothing: the board is told the whole map is
         // 0xFFFFFFFF bytes and programs it erased.
         image.CodeLen = image.FontLen = image.BmpLen = image.LogoLen = 0;
         image.FlashMapLen = 0xFFFFFFFF;
         shared.UpdateArmed = 1;
-        Log("----Erase Flash:");
-        OnStartUpdate(crystalIndex);
+        Log(kLogErase);
+        WakeBoard(crystalIndex);
     } else if (command == "pcdemo") {
         Comm->WriteBytes(kDemoPattern.data(), kDemoPattern.size());
     }

@@ -1,10 +1,9 @@
 // The two loader programs the board asks for before any update data.
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 #include "engine/Crystals.h"
+#include "engine/LibraryFile.h"
 #include "engine/Pacing.h"
 #include "engine/UIThread.h"
 
@@ -13,65 +12,96 @@ namespace {
 constexpr uint8_t kLoader1Start = 0x18;
 constexpr uint32_t kHeaderBytes = 4;
 constexpr uint32_t kTrailerBytes = 1;
+// A loader runs from the board's memory; a file larger than the whole flash image is
+// no loader, and would hold the line for minutes.
+constexpr uint64_t kLoaderMaxBytes = 0x100000;
+// Loader 1 goes out as one block: its body must fit it.
+constexpr size_t kLoader1MaxBody = kDownloadBlockSize;
+constexpr size_t kNoBodyLimit = kLoaderMaxBytes;
+constexpr const char* kLoader1Failure = "Open pgm1 failed!";
+constexpr const char* kLoader2Failure = "Open pgm2 failed!";
 
-bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& out) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
-    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
+// A whole read of a loader file with every check: "" or what is wrong with it.
+std::string ReadLoaderFile(const std::string& path, size_t maxBody, std::vector<uint8_t>& file) {
+    std::string problem = ReadLibraryFile(path, kLoaderMaxBytes, file).problem;
+    if (problem.empty() && file.size() < kHeaderBytes + kTrailerBytes)
+        problem = std::to_string(file.size()) + " bytes is too short for a loader (4-byte header, body, 1 trailer byte)";
+    else if (problem.empty() && file.size() - kHeaderBytes - kTrailerBytes > maxBody)
+        problem = "its body of " + std::to_string(file.size() - kHeaderBytes - kTrailerBytes) +
+                  " bytes does not fit the 2048-byte block of loader 1";
+    return problem.empty() ? problem : path + ": " + problem;
 }
 
 }  // namespace
 
-bool CUIThread::ReadLoaderFile(const std::string& path, const char* failure, std::vector<uint8_t>& file) {
-    if (!ReadWholeFile(path, file)) {
-        boxes.ShowMessageBox(std::string(failure) + "\n" + path, "Error", BoxIcon::Warning);
-        return false;
-    }
-    if (file.size() < kHeaderBytes + kTrailerBytes) {
-        boxes.ShowMessageBox(std::string(failure) + "\n" + path + ": " + std::to_string(file.size()) +
-                                 " bytes is too short for a loader (4-byte header, body, 1 trailer byte).",
-                             "Error", BoxIcon::Warning);
-        return false;
-    }
-    return true;
+std::string CUIThread::Loader1Path(uint32_t crystalIndex) const {
+    return shared.LibraryFolder() + "/Pgm_" + std::string(kCrystals[crystalIndex].text) + ".bin";
 }
 
-void CUIThread::SendLoader1() {
-    const CrystalChoice& crystal = kCrystals[CrystalIndex];
-    const std::string path = shared.LibraryFolder() + "/Pgm_" + std::string(crystal.text) + ".bin";
+std::string CUIThread::Loader2Path() const { return shared.LibraryFolder() + "/Pgm_M850T.bin"; }
+
+bool CUIThread::LoaderFilesUsable(uint32_t crystalIndex) {
     std::vector<uint8_t> file;
-    if (!ReadLoaderFile(path, "Open pgm1 failed!", file))
-        return;
-    const size_t body = file.size() - kHeaderBytes - kTrailerBytes;
-    if (body > kDownloadBlockSize) {
-        boxes.ShowMessageBox("Open pgm1 failed!\n" + path + ": its body of " + std::to_string(body) +
-                                 " bytes does not fit the 2048-byte block of loader 1.",
-                             "Error", BoxIcon::Warning);
-        return;
+    std::string problem = ReadLoaderFile(Loader1Path(crystalIndex), kLoader1MaxBody, file);
+    const char* failure = kLoader1Failure;
+    if (problem.empty()) {
+        problem = ReadLoaderFile(Loader2Path(), kNoBodyLimit, file);
+        failure = kLoader2Failure;
     }
+    if (problem.empty())
+        return true;
+    boxes.ShowMessageBox(std::string(failure) + "\n" + problem + "\nThe board was not woken; nothing was sent.", "Error",
+                         BoxIcon::Warning);
+    return false;
+}
+
+bool CUIThread::LoaderReady(const std::string& path, size_t maxBody, const char* failure, std::vector<uint8_t>& file) {
+    const std::string problem = ReadLoaderFile(path, maxBody, file);
+    if (problem.empty())
+        return true;
+    boxes.ShowMessageBox(std::string(failure) + "\n" + problem, "Error", BoxIcon::Warning);
+    return false;
+}
+
+bool CUIThread::SendBlock(const uint8_t* bytes, uint32_t count) {
+    // A cleared UpdateArmed means the operator cancelled, and a write the line did not
+    // take whole means the line is gone or stuck: either way the rest of the download
+    // would only hold the worker (and a Cancel or a lost line would wait for minutes).
+    if (shared.UpdateArmed == 0)
+        return false;
+    return Comm->WriteBytes(bytes, count) == count;
+}
+
+bool CUIThread::SendLoader1() {
+    const CrystalChoice& crystal = kCrystals[CrystalIndex];
+    std::vector<uint8_t> file;
+    if (!LoaderReady(Loader1Path(CrystalIndex), kLoader1MaxBody, kLoader1Failure, file))
+        return true;  // nothing sent; the exchange goes on as the board expects
+    const size_t body = file.size() - kHeaderBytes - kTrailerBytes;
 
     const uint8_t start = kLoader1Start;
-    Comm->WriteBytes(&start, 1);
+    if (!SendBlock(&start, 1))
+        return false;
     std::vector<uint8_t> block(kDownloadBlockSize, 0x00);
     std::copy_n(file.begin() + kHeaderBytes, body, block.begin());
-    Comm->WriteBytes(block.data(), kDownloadBlockSize);
+    if (!SendBlock(block.data(), kDownloadBlockSize))
+        return false;
     // Loader 1 must leave the line at the boot speed before the line is closed for
     // the switch to 115200 baud.
     sleeper.SleepMs(crystal.loader1PauseMs);
+    return true;
 }
 
-void CUIThread::SendLoader2() {
-    const std::string path = shared.LibraryFolder() + "/Pgm_M850T.bin";
+bool CUIThread::SendLoader2() {
     std::vector<uint8_t> file;
-    if (!ReadLoaderFile(path, "Open pgm2 failed!", file))
-        return;
+    if (!LoaderReady(Loader2Path(), kNoBodyLimit, kLoader2Failure, file))
+        return true;
     const size_t length = file.size();
 
     std::vector<uint8_t> block(kDownloadBlockSize, 0x00);
     std::copy_n(file.begin(), kHeaderBytes, block.begin());
-    Comm->WriteBytes(block.data(), kHeaderBytes);
+    if (!SendBlock(block.data(), kHeaderBytes))
+        return false;
     sleeper.SleepMs(kHeaderPauseMs);
 
     // The body in whole blocks, then the rest; the trailer byte stays behind.
@@ -79,13 +109,16 @@ void CUIThread::SendLoader2() {
     const size_t blocks = (length - kHeaderBytes - kTrailerBytes) / kDownloadBlockSize;
     for (size_t i = 0; i < blocks; ++i) {
         std::copy_n(file.begin() + position, kDownloadBlockSize, block.begin());
-        Comm->WriteBytes(block.data(), kDownloadBlockSize);
+        if (!SendBlock(block.data(), kDownloadBlockSize))
+            return false;
         position += kDownloadBlockSize;
         sleeper.SleepMs(kBlockPauseMs);
     }
-    const size_t rest = length - position - kTrailerBytes;
+    const auto rest = static_cast<uint32_t>(length - position - kTrailerBytes);
     std::fill(block.begin(), block.end(), 0x00);
     std::copy_n(file.begin() + position, rest, block.begin());
-    Comm->WriteBytes(block.data(), static_cast<uint32_t>(rest));
+    if (!SendBlock(block.data(), rest))
+        return false;
     sleeper.SleepMs(kBlockPauseMs);
+    return true;
 }

@@ -12,7 +12,8 @@ public:
     virtual void PostWindowMessage(uint32_t id, uint32_t wParam, int64_t lParam) = 0;
 };
 
-enum class BoxIcon { Error, Warning, Information };
+// None: a plain box without an icon, as the serial line's own failure box is shown.
+enum class BoxIcon { Error, Warning, Information, None };
 
 class IMessageBoxOwner {
 public:

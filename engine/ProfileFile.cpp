@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <cctype>
-#include <fstream>
 #include <sstream>
 
 #include "engine/Crystals.h"
+#include "engine/LibraryFile.h"
 
 namespace {
 
@@ -29,6 +29,8 @@ const std::vector<std::string> kParities = {"None", "Even", "Odd"};
 const std::vector<std::string> kDataBits = {"8"};
 const std::vector<std::string> kStopBits = {"1"};
 constexpr int kPortChoices = 6;
+// A settings file holds a few short sections; anything far larger is not one.
+constexpr uint64_t kMaxProfileBytes = 0x10000;
 
 std::string Item(const std::vector<std::string>& list, int index) {
     return index >= 0 && index < static_cast<int>(list.size()) ? list[static_cast<size_t>(index)] : std::string();
@@ -36,13 +38,11 @@ std::string Item(const std::vector<std::string>& list, int index) {
 
 }  // namespace
 
-ProfileFile ProfileFile::Load(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return {};
-    std::stringstream text;
-    text << in.rdbuf();
-    return Parse(text.str());
+ProfileFile ProfileFile::Load(const std::string& path, std::string& problem) {
+    std::vector<uint8_t> bytes;
+    const LibraryFileRead read = ReadLibraryFile(path, kMaxProfileBytes, bytes);
+    problem = read.Ok() || read.missing ? std::string() : path + ": " + read.problem;
+    return Parse(std::string(bytes.begin(), bytes.end()));
 }
 
 ProfileFile ProfileFile::Parse(const std::string& text) {
@@ -87,7 +87,7 @@ int ProfileFile::GetInt(const std::string& section, const std::string& key) cons
 
 OperatorSettings OperatorSettings::Load(const std::string& libFolder) {
     OperatorSettings s;
-    s.profile = ProfileFile::Load(libFolder + "/" + kFileName);
+    s.profile = ProfileFile::Load(libFolder + "/" + kFileName, s.problem);
     const ProfileFile& p = s.profile;
     const int port = p.GetInt("COM", "portno");
     s.portNumber = port < kPortChoices ? static_cast<unsigned>(port) + 1 : 0;

@@ -8,8 +8,10 @@
 // case, blanks around names and values ignored, the first occurrence counting.
 class ProfileFile {
 public:
-    // An absent or unreadable file reads as empty: every key takes its default.
-    static ProfileFile Load(const std::string& path);
+    // An absent file reads as empty: every key takes its default. A file that is there
+    // but cannot be used (a folder, a device, a runaway size) reads as empty too, and
+    // `problem` says why, so that the front end can refuse to guess.
+    static ProfileFile Load(const std::string& path, std::string& problem);
     static ProfileFile Parse(const std::string& text);
 
     // The value's text, or nothing when the section or key is absent.
@@ -34,6 +36,9 @@ struct OperatorSettings {
     unsigned portNumber = 1;                    // "portno" + 1
     int crystalIndex = 0;                       // "XTLO"; -1 when beyond the list
     ProfileFile profile;
+    // Why the settings file could not be used ("<path>: is a folder, not a file"); empty
+    // when it was read or is absent.
+    std::string problem;
 
     static OperatorSettings Load(const std::string& libFolder);
     // The device of COM port n: "comN" in the [PORTS] section, else /dev/ttyS<n-1>.

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "engine/LogTexts.h"
 #include "engine/UIThread.h"
 
 namespace {
@@ -74,17 +75,19 @@ void CUIThread::UpdateReceive() {
     case kReplyLoader1:
         SentBytes = 0;
         clearReply();
-        Log("1.Loading loader 1...");
-        SendLoader1();
+        Log(kLogLoader1);
+        if (!SendLoader1())
+            return;  // stopped: the rest of the row belongs to an update that has ended
         ReopenAtFullSpeed();
         PostStatus(STATUS_PROGRESS, 1);
         return;
     case kReplyLoader2:
         clearReply();
-        Log("2.Loading loader 2....");
-        SendLoader2();
+        Log(kLogLoader2);
+        if (!SendLoader2())
+            return;
         PostStatus(STATUS_PROGRESS, 3);
-        Log("3.Loading update data....");
+        Log(kLogUpdateData);
         return;
     case kReplyHeader:
         clearReply();
@@ -111,7 +114,7 @@ void CUIThread::UpdateReceive() {
         SendSection(image.LogoLen, image.LogoStart);
         return;
     case kReplyDone:
-        Log("5.Update finished!!!");
+        Log(kLogFinished);
         clearReply();
         ReopenAtFullSpeed();
         shared.UpdateArmed = 0;
@@ -123,7 +126,7 @@ void CUIThread::UpdateReceive() {
     if (r >= kFirstProgress && r <= kLastProgress) {
         // The board programs the flash in sixteenths: 62 … 100.
         if (r == kFirstProgress)
-            Log("4.Programing flash....");
+            Log(kLogProgramming);
         PostStatus(STATUS_PROGRESS, ((r * 40) >> 4) + 60);
         clearReply();
     }

@@ -30,7 +30,7 @@ void CUIThread::SendSectionHeader() {
     sleeper.SleepMs(kHeaderPauseMs);
 }
 
-void CUIThread::SendSection(uint32_t length, uint32_t start) {
+bool CUIThread::SendSection(uint32_t length, uint32_t start) {
     uint32_t total = image.CodeLen + image.FontLen + image.BmpLen + image.LogoLen;
     if (total == 0)
         total = image.FlashMapLen;
@@ -51,7 +51,8 @@ void CUIThread::SendSection(uint32_t length, uint32_t start) {
     const uint32_t blocks = n / kDownloadBlockSize;
     for (uint32_t i = 0; i < blocks; ++i) {
         std::copy_n(source + size_t{kDownloadBlockSize} * i, kDownloadBlockSize, block.begin());
-        Comm->WriteBytes(block.data(), kDownloadBlockSize);
+        if (!SendBlock(block.data(), kDownloadBlockSize))
+            return false;
         SentBytes += kDownloadBlockSize;
         postProgress();
         sleeper.SleepMs(kBlockPauseMs);
@@ -60,7 +61,9 @@ void CUIThread::SendSection(uint32_t length, uint32_t start) {
     SentBytes += rest;
     std::fill(block.begin(), block.end(), 0x00);
     std::copy_n(source + size_t{kDownloadBlockSize} * blocks, rest, block.begin());
-    Comm->WriteBytes(block.data(), rest);
+    if (!SendBlock(block.data(), rest))
+        return false;
     postProgress();
     sleeper.SleepMs(kBlockPauseMs);
+    return true;
 }

@@ -23,8 +23,9 @@ CUIThread::CUIThread(SharedState& s, IWindowPoster& owner, IMessageBoxOwner& b, 
     if (!Comm)
         Comm = std::make_unique<CSerialLine>();
     if (auto* real = dynamic_cast<CSerialLine*>(Comm.get())) {
+        // The line's own failure box has no icon.
         real->SetMessageBoxHook([this](const std::string& text, const std::string& caption) {
-            boxes.ShowMessageBox(text, caption, BoxIcon::Error);
+            boxes.ShowMessageBox(text, caption, BoxIcon::None);
         });
     }
 }
@@ -32,14 +33,21 @@ CUIThread::CUIThread(SharedState& s, IWindowPoster& owner, IMessageBoxOwner& b, 
 CUIThread::~CUIThread() {
     if (thread.joinable())
         Quit();
+    // A worker driven without its thread never ran ExitInstance: stop the line's
+    // monitor before the queue it posts into goes away.
+    if (Comm->IsOpen())
+        Comm->ClosePort();
+    Comm->SetNotifyThread(nullptr);
 }
 
 void CUIThread::Start() {
-    std::promise<void> published;
-    auto started = published.get_future();
-    thread = std::thread([this, &published] {
+    // The thread keeps its own share of the promise: set_value may still be finishing
+    // inside it after Start() has seen the value and returned.
+    auto published = std::make_shared<std::promise<void>>();
+    auto started = published->get_future();
+    thread = std::thread([this, published] {
         shared.WorkerThreadId = static_cast<uint32_t>(syscall(SYS_gettid));
-        published.set_value();
+        published->set_value();
         InitInstance();
         Run();
         ExitInstance();
@@ -184,6 +192,9 @@ void CUIThread::OnLineLost(uint32_t n, uint32_t openCount) {
     boxes.ShowMessageBox("The serial line was lost!\n" + device +
                              ": the device hung up (unplugged, or closed at its far end).",
                          "Error", BoxIcon::Error);
+    // The port is closed now: the owner's lamp (and a console waiting on the line)
+    // must not go on showing it open.
+    PostStatus(STATUS_PORT_STATE, 0);
 }
 
 void CUIThread::PostStatus(uint32_t code, int64_t value) { OwnerWnd.PostWindowMessage(WM_WORKER_STATUS, code, value); }

@@ -69,14 +69,29 @@ private:
     void UpdateReceive();
     void OnLineLost(uint32_t portNumber, uint32_t openCount);
 
-    // Downloads.
-    void SendLoader1();
-    void SendLoader2();
-    // Reads a loader file whole; false, after telling the operator, when it is missing
-    // or too short to hold a header, a body and a trailer.
-    bool ReadLoaderFile(const std::string& path, const char* failure, std::vector<uint8_t>& file);
+    // Starting an update: the checks before the board is woken, and the wake-up.
+    bool ReadyToWake(uint32_t crystalIndex);
+    void WakeBoard(uint32_t crystalIndex);
+
+    // Downloads. Each answers false when it stopped before its end, at the block after
+    // a write failed or the operator cancelled (UpdateArmed cleared); a loader file that
+    // cannot be used is reported and counts as sent, since the board still expects the
+    // rest of the exchange.
+    bool SendLoader1();
+    bool SendLoader2();
     void SendSectionHeader();
-    void SendSection(uint32_t length, uint32_t start);
+    bool SendSection(uint32_t length, uint32_t start);
+    // One write of a download: false, with nothing sent, once the operator has
+    // cancelled, and false when the line did not take the whole write.
+    bool SendBlock(const uint8_t* bytes, uint32_t count);
+
+    // Loader files: their paths; a read with every check that tells the operator
+    // (message box) and answers false when the file cannot be used; and the check of
+    // both before the board is woken.
+    std::string Loader1Path(uint32_t crystalIndex) const;
+    std::string Loader2Path() const;
+    bool LoaderReady(const std::string& path, size_t maxBody, const char* failure, std::vector<uint8_t>& file);
+    bool LoaderFilesUsable(uint32_t crystalIndex);
 
     // Line helpers.
     bool OpenLine(const std::string& settings);  // shows "Can't open port!" on failure
@@ -93,8 +108,10 @@ private:
     IWindowPoster& OwnerWnd;
     IMessageBoxOwner& boxes;
     ISleeper& sleeper;
-    std::unique_ptr<ISerialLine> Comm;
+    // The queue is declared before the line so that it outlives the line's monitor,
+    // which posts into it until the line is closed.
     CMessageQueue queue;
+    std::unique_ptr<ISerialLine> Comm;
     std::thread thread;
 
     std::atomic<uint32_t> PortNumber{1};

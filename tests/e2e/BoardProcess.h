@@ -74,6 +74,13 @@ public:
         }
         return exited ? status : -1;
     }
+    // Kills the board at once, as a power cut would, and returns once it is gone (its
+    // end of the line closed).
+    void Kill() {
+        if (!exited)
+            kill(pid, SIGKILL);
+        Wait();
+    }
     // Ends a board that runs until told (no --once) and returns its status.
     int Stop() {
         if (!exited)

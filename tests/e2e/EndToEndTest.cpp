@@ -1,156 +1,83 @@
 // Whole updates from the command-line front end to the virtual board over a pty:
 // the wire exchange, the board's flash afterwards, and every way it can go wrong.
-#include <gtest/gtest.h>
+#include <sys/file.h>
 
-#include <atomic>
-#include <mutex>
-#include <sstream>
+#include <regex>
 
-#include "cli/ExecutableFolder.h"
-#include "cli/FlashCommands.h"
-#include "image/FlashImage.h"
-#include "tests/e2e/BoardProcess.h"
+#include "tests/e2e/EndToEndFixture.h"
 #include "tests/support/Pty.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-class NoPause : public ISleeper {
-public:
-    void SleepMs(uint32_t) override {}
-};
+// The board's flash after an update of these files into a fresh board, worked out
+// without the tool's image code: region starts from the address file, the code from
+// srec_cat's binary of the S-record file with its length patched in as the code image
+// carries it, and the section files as they are, letter included.
+std::vector<uint8_t> ExpectedFlash(const std::vector<std::string>& files, const std::string& scratch) {
+    std::ifstream layoutFile(ExecutableFolder() + "/Lib/FlashAddrAssign.h");
+    const std::string layout((std::istreambuf_iterator<char>(layoutFile)), {});
+    auto size = [&](const char* key) {
+        std::smatch m;
+        const bool found = std::regex_search(layout, m, std::regex(std::string(key) + R"(\s+0x([0-9A-Fa-f]+))"));
+        EXPECT_TRUE(found) << key;
+        return found ? static_cast<uint32_t>(std::stoul(m[1], nullptr, 16)) : 0u;
+    };
+    const uint32_t fontStart = size("CodeBufSize");
+    const uint32_t bmpStart = fontStart + size("FontBufSize");
+    const uint32_t logoStart = bmpStart + size("BmpBufSize");
 
-// Records the pauses the protocol asks for and takes a tenth of each, so that a
-// cancel can land in the middle of a run while the test stays short.
-class RecordingSleeper : public ISleeper {
-public:
-    explicit RecordingSleeper(uint32_t divisor = 0) : divisor(divisor) {}
-    void SleepMs(uint32_t ms) override {
-        {
-            std::lock_guard lock(mutex);
-            pauses.push_back(ms);
+    std::vector<uint8_t> flash(0x100000, 0xFF);
+    for (const auto& file : files) {
+        std::vector<uint8_t> bytes;
+        uint32_t start = 0;
+        if (file.size() > 2 && file.substr(file.size() - 2) == ".s") {
+            const std::string binary = scratch + "/code-from-srec_cat.bin";
+            const std::string convert = "srec_cat '" + file + "' -offset -0x80000000 -o '" + binary + "' -binary";
+            EXPECT_EQ(std::system(convert.c_str()), 0) << convert;
+            bytes = ReadFile(binary);
+            const auto length = static_cast<uint32_t>(bytes.size() + 4);  // the code image's own length
+            EXPECT_GE(length, 0x4000u) << "a full code image is expected, not a small program";
+            bytes.at(0x17C) = 0x00;
+            for (int i = 0; i < 4; ++i)
+                bytes.at(0x194 + i) = static_cast<uint8_t>(length >> (24 - 8 * i));
+        } else {
+            bytes = ReadFile(file);
+            const char letter = static_cast<char>(bytes.back());
+            start = letter == 'F' ? fontStart : letter == 'B' ? bmpStart : logoStart;
         }
-        if (divisor)
-            std::this_thread::sleep_for(std::chrono::milliseconds(ms / divisor));
+        std::copy(bytes.begin(), bytes.end(), flash.begin() + start);
     }
-    std::vector<uint32_t> Pauses() {
-        std::lock_guard lock(mutex);
-        return pauses;
-    }
-
-private:
-    uint32_t divisor;
-    std::mutex mutex;
-    std::vector<uint32_t> pauses;
-};
-
-class SilentReporter : public IImageReporter {
-public:
-    void ErrorText(const char*) override {}
-    void MessageBox(const std::string&, const std::string&, MessageIcon) override {}
-};
-
-std::vector<uint8_t> ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+    return flash;
 }
 
-void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                               static_cast<std::streamsize>(bytes.size()));
+void ExpectSameFlash(const std::vector<uint8_t>& flash, const std::vector<uint8_t>& expected) {
+    ASSERT_EQ(flash.size(), expected.size());
+    const auto differs = std::mismatch(flash.begin(), flash.end(), expected.begin());
+    EXPECT_TRUE(differs.first == flash.end()) << "the flash differs first at offset 0x" << std::hex
+                                              << (differs.first - flash.begin());
 }
-
-struct CommandRun {
-    int status = -1;
-    std::string out, err;
-};
-
-class EndToEnd : public ::testing::Test {
-protected:
-    EndToEnd() {
-        work = fs::temp_directory_path() / ("kestrel-e2e-" + std::to_string(getpid()) + "-" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(work);
-    }
-    ~EndToEnd() override { fs::remove_all(work); }
-
-    std::string Work(const std::string& name) const { return (work / name).string(); }
-    static std::string Sample(const std::string& name) { return std::string(KESTREL_SOURCE_DIR) + "/res/samples/" + name; }
-    static std::string Bin() { return ExecutableFolder(); }
-
-    std::unique_ptr<BoardProcess> StartBoard(std::vector<std::string> args) {
-        args.insert(args.end(), {"--flash", Work("flash.bin")});
-        auto board = std::make_unique<BoardProcess>(Bin(), args, Work("board.log"));
-        EXPECT_FALSE(board->Device().empty()) << "the virtual board did not start";
-        return board;
-    }
-
-    CommandRun Command(int (*command)(int, char**, const CommandContext&), std::vector<std::string> args, ISleeper& sleeper,
-                const std::string& input = "") {
-        std::vector<char*> argv;
-        for (auto& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        std::istringstream in(input);
-        std::ostringstream out, err;
-        CommandRun r;
-        r.status = command(static_cast<int>(args.size()), argv.data(), {sleeper, in, out, err, false, interrupts});
-        r.out = out.str();
-        r.err = err.str();
-        return r;
-    }
-
-    // The image the tool builds from these files, for comparing with the board's flash.
-    static void ExpectFlashHolds(const std::vector<uint8_t>& flash, const std::vector<std::string>& files) {
-        SilentReporter quiet;
-        CFlashImage image(quiet);
-        ASSERT_TRUE(image.ReadFlashAddrAssign(Bin() + "/Lib/FlashAddrAssign.h"));
-        image.ResetImage();
-        for (const auto& f : files)
-            ASSERT_TRUE(image.OnLoadFile(f)) << f;
-        ASSERT_GE(flash.size(), size_t{kImageBufSize});
-        auto same = [&](uint32_t start, uint32_t length, const char* what) {
-            EXPECT_TRUE(std::equal(flash.begin() + start, flash.begin() + start + length, image.ImageBuf.begin() + start))
-                << what << " differs";
-        };
-        if (image.FlashMapLen)
-            same(0, image.FlashMapLen, "flash map");
-        same(image.CodeStart, image.CodeLen, "code");
-        same(image.FontStart, image.FontLen, "font");
-        same(image.BmpStart, image.BmpLen, "bitmap");
-        same(image.LogoStart, image.LogoLen, "logo");
-    }
-
-    fs::path work;
-    std::atomic<int> interrupts{0};
-};
 
 const std::vector<std::string> kLog = {"Ready to update program......", "1.Loading loader 1...",
                                        "2.Loading loader 2....",          "3.Loading update data....",
                                        "4.Programing flash....",          "5.Update finished!!!"};
 
-void ExpectLogInOrder(const std::string& out, const std::vector<std::string>& lines) {
-    size_t at = 0;
-    for (const auto& line : lines) {
-        const size_t found = out.find(line + "\n", at);
-        ASSERT_NE(found, std::string::npos) << "missing or out of order: " << line << "\n" << out;
-        at = found + line.size();
-    }
-}
 
 TEST_F(EndToEnd, CodeFontBitmapAndLogoLandInTheBoardsFlash) {
     auto board = StartBoard({"--crystal", "27M", "--once", "--reply-gap-ms", "40", "--progress-gap-ms", "15"});
     NoPause sleeper;
     const std::vector<std::string> files = {Sample("code.s"), Sample("FONT.bin"), Sample("BITMAP.bin"),
                                             Sample("LOGO.bin")};
-    std::vector<std::string> args = {"update", "--device", board->Device(), "--crystal", "27M", "--timeout", "20"};
+    // Options may follow the files.
+    std::vector<std::string> args = {"update"};
     args.insert(args.end(), files.begin(), files.end());
+    args.insert(args.end(), {"--device", board->Device(), "--crystal", "27M", "--timeout", "20"});
     const CommandRun r = Command(RunUpdateCommand, args, sleeper);
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     ExpectLogInOrder(r.out, kLog);
     EXPECT_EQ(board->Wait(), 0) << board->Report();
-    ExpectFlashHolds(ReadFile(Work("flash.bin")), files);
+    ExpectSameFlash(ReadFile(Work("flash.bin")), ExpectedFlash(files, work.string()));
 }
 
 TEST_F(EndToEnd, ACompleteFlashMapGoesOutWhole) {
@@ -171,7 +98,7 @@ TEST_F(EndToEnd, ACompleteFlashMapGoesOutWhole) {
 }
 
 TEST_F(EndToEnd, EraseLeavesTheWholeFlashErased) {
-    WriteFile(Work("flash.bin"), std::vector<uint8_t>(kImageBufSize, 0x00));
+    WriteFile(Work("flash.bin"), std::vector<uint8_t>(0x100000, 0x00));
     auto board = StartBoard({"--crystal", "16M", "--once", "--reply-gap-ms", "40", "--progress-gap-ms", "15"});
     NoPause sleeper;
     const CommandRun r = Command(RunEraseCommand, {"erase", "--device", board->Device(), "--crystal", "16M", "--timeout", "20"},
@@ -225,27 +152,29 @@ TEST_F(EndToEnd, RealTimePacingFlashesTheBoardToo) {
                           sleeper);
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(board->Wait(), 0) << board->Report();
-    ExpectFlashHolds(ReadFile(Work("flash.bin")), {Sample("FONT.bin"), Sample("LOGO.bin")});
+    ExpectSameFlash(ReadFile(Work("flash.bin")), ExpectedFlash({Sample("FONT.bin"), Sample("LOGO.bin")}, work.string()));
 }
 
-TEST_F(EndToEnd, CancelInTheMiddleOfASectionStopsCleanlyAndReleasesTheLine) {
+TEST_F(EndToEnd, CancelInTheMiddleOfASectionStopsItAtTheNextBlockAndReleasesTheLine) {
     std::vector<uint8_t> map(0x80000, 0x3C);
     WriteFile(Work("map.bin"), map);
     auto board = StartBoard({"--crystal", "27M", "--reply-gap-ms", "40", "--progress-gap-ms", "15"});
     RecordingSleeper sleeper(30);
-    std::thread canceller([&] {
-        // Once well into the map's 256 blocks, press Ctrl-C.
-        while (sleeper.Pauses().size() < 40)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        interrupts = 1;
-    });
+    // Well into the map's 256 blocks, press Ctrl-C.
+    size_t cancelledAt = 0;
+    sleeper.afterPause = [&](size_t pauses) {
+        if (pauses == 40)
+            cancelledAt = pauses, interrupts = 1;
+    };
     const CommandRun r = Command(RunUpdateCommand,
                           {"update", "--device", board->Device(), "--crystal", "27M", "--timeout", "30", Work("map.bin")},
                           sleeper);
-    canceller.join();
     EXPECT_EQ(r.status, 130) << r.out << r.err;
-    EXPECT_NE(r.out.find("Stop updating!!!"), std::string::npos);
+    ASSERT_EQ(cancelledAt, 40u);
+    ExpectLogInOrder(r.out, {"3.Loading update data....", "Stop updating!!!"});
     EXPECT_EQ(r.out.find("5.Update finished!!!"), std::string::npos);
+    // At most the block under way when Ctrl-C came, not the rest of the map.
+    EXPECT_LE(sleeper.Pauses().size(), cancelledAt + 1);
     // The device is free again for the next try.
     const int fd = ::open(board->Device().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     ASSERT_GE(fd, 0);
@@ -253,14 +182,17 @@ TEST_F(EndToEnd, CancelInTheMiddleOfASectionStopsCleanlyAndReleasesTheLine) {
     ::close(fd);
 }
 
-TEST_F(EndToEnd, ABoardThatNeverAnswersEndsInATimeout) {
+TEST_F(EndToEnd, ABoardThatNeverAnswersEndsInATimeoutNamingWhatWasAwaited) {
     auto board = StartBoard({"--crystal", "27M", "--fault", "silent"});
     NoPause sleeper;
     const CommandRun r = Command(RunUpdateCommand,
                           {"update", "--device", board->Device(), "--crystal", "27M", "--timeout", "1", Sample("FONT.bin")},
                           sleeper);
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("no reply from the board for 1 s"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("no reply from the board for 1 s while waiting for the board's first request ('W') after "
+                         "the wake-up"),
+              std::string::npos)
+        << r.err;
     EXPECT_EQ(r.out.find("1.Loading loader 1..."), std::string::npos);
 }
 
@@ -272,6 +204,10 @@ TEST_F(EndToEnd, TwoRepliesInOneReadAreNotAnswered) {
                           sleeper);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out.find("1.Loading loader 1..."), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("while waiting for the board's first request"), std::string::npos) << r.err;
+    // The board did send its doubled reply, and heard nothing back.
+    board->Stop();
+    EXPECT_NE(board->Report().find("no answer to a doubled reply"), std::string::npos) << board->Report();
 }
 
 TEST_F(EndToEnd, ABoardHangingUpMidSectionIsReportedOnce) {
@@ -283,6 +219,7 @@ TEST_F(EndToEnd, ABoardHangingUpMidSectionIsReportedOnce) {
                           {"update", "--device", board->Device(), "--crystal", "27M", "--timeout", "20", Work("map.bin")},
                           sleeper);
     EXPECT_EQ(r.status, 1) << r.out << r.err;
+    ExpectLogInOrder(r.out, {"3.Loading update data...."});  // the section had begun
     const size_t lost = r.err.find("The serial line was lost!");
     ASSERT_NE(lost, std::string::npos) << r.err;
     EXPECT_EQ(r.err.find("The serial line was lost!", lost + 1), std::string::npos);
@@ -313,16 +250,24 @@ TEST_F(EndToEnd, APortThatCannotBeOpenedSaysWhichDeviceAndWhy) {
     EXPECT_EQ(Command(RunEraseCommand, {"erase", "--port", "0"}, sleeper).status, 2);
 }
 
-TEST_F(EndToEnd, ConsoleShowsTheBoardsTextAndSendsCommands) {
+TEST_F(EndToEnd, ConsoleShowsTheBoardsTextSendsCommandsAndReplacesTheSavedFileWhole) {
+    // The old text also goes by another name: a save that wrote into the file would
+    // change it there too, a save that replaces the file leaves it alone.
+    std::ofstream(Work("stbinfo.txt")) << "old lines\r\n";
+    fs::create_hard_link(Work("stbinfo.txt"), Work("kept.txt"));
     auto board = StartBoard({"--crystal", "27M"});
     NoPause sleeper;
-    const CommandRun r = Command(RunConsoleCommand,
-                          {"console", "--device", board->Device(), "--save", Work("stbinfo.txt")}, sleeper, "pcdemo\n");
+    RunningCommand console(RunConsoleCommand, {"console", "--device", board->Device(), "--save", Work("stbinfo.txt")},
+                           sleeper, interrupts);
+    console.Type("pcdemo\n");
+    ASSERT_TRUE(console.WaitForOutput("PC demo mode started"));
+    console.EndInput();
+    const CommandRun r = console.Finish();
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_FALSE(r.out.empty()) << "the board printed nothing for pcdemo";
     const auto saved = ReadFile(Work("stbinfo.txt"));
-    const std::string text(saved.begin(), saved.end());
-    EXPECT_NE(text.find("\r\n"), std::string::npos);
+    EXPECT_NE(std::string(saved.begin(), saved.end()).find("PC demo mode started"), std::string::npos);
+    const auto kept = ReadFile(Work("kept.txt"));
+    EXPECT_EQ(std::string(kept.begin(), kept.end()), "old lines\r\n");
     EXPECT_EQ(board->Stop(), 0) << board->Report();
 }
 

@@ -5,6 +5,7 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -57,8 +58,10 @@ public:
         return n;
     }
     uint32_t WriteBytes(const uint8_t* buffer, uint32_t length) override {
-        if (!open)
+        if (!open || writesBeforeFailure == 0)
             return 0;
+        if (writesBeforeFailure > 0)
+            --writesBeforeFailure;
         log.push_back({LineEvent::Write, {}, 0, std::vector<uint8_t>(buffer, buffer + length), 0});
         return length;
     }
@@ -75,6 +78,7 @@ public:
     void Arrive(std::vector<uint8_t> bytes) { pending.push_back(std::move(bytes)); }
 
     bool failOpens = false;
+    int writesBeforeFailure = -1;  // when it reaches 0, every write fails (takes nothing)
     int reads = 0;
 
 private:
@@ -87,10 +91,22 @@ private:
 class RecordingSleeper : public ISleeper {
 public:
     explicit RecordingSleeper(EventLog& log) : log(log) {}
-    void SleepMs(uint32_t ms) override { log.push_back({LineEvent::Sleep, {}, 0, {}, ms}); }
+    void SleepMs(uint32_t ms) override {
+        log.push_back({LineEvent::Sleep, {}, 0, {}, ms});
+        if (afterPause)
+            afterPause();
+    }
+    // Runs after every pause: where a test plays the operator in the middle of a run.
+    std::function<void()> afterPause;
 
 private:
     EventLog& log;
+};
+
+// Takes no time and records nothing: for a worker on its own thread.
+class NoPauseSleeper : public ISleeper {
+public:
+    void SleepMs(uint32_t) override {}
 };
 
 struct Post {
@@ -133,7 +149,10 @@ private:
     std::vector<Box> boxes;
 };
 
-// A library folder like the one beside the executable, in a fresh temporary place.
+inline std::vector<uint8_t> LoaderFile(size_t length);
+
+// A library folder like the one beside the executable, in a fresh temporary place:
+// the flash layout and a loader file for every crystal and for loader 2.
 class TempLibrary {
 public:
     TempLibrary() {
@@ -143,6 +162,9 @@ public:
         WriteText("Lib/FlashAddrAssign.h",
                   "#define CodeBufSize 0x80000\n#define FontBufSize 0x20000\n"
                   "#define BmpBufSize 0x40000\n#define EsLogoPicBufSize 0x20000\n");
+        for (const char* crystal : {"4M", "8M", "13.5M", "16M", "27M"})
+            WriteBytes(std::string("Lib/Pgm_") + crystal + ".bin", LoaderFile(1029));
+        WriteBytes("Lib/Pgm_M850T.bin", LoaderFile(2054));
     }
     ~TempLibrary() { std::filesystem::remove_all(root); }
     std::string Folder() const { return root.string(); }

@@ -41,6 +41,29 @@ TEST(SettingsFile, LineSettingsComeFromListIndexesWithEmptyFieldsBeyondTheLists)
     EXPECT_EQ(s.DeviceForPort(1), "/dev/ttyUSB0");
 }
 
+TEST(SettingsFile, ASettingsFileThatCannotBeReadIsNamedNotTakenForDefaults) {
+    namespace fs = std::filesystem;
+    TempLibrary lib;
+    const std::string ini = lib.Path("Lib/M850T.ini");
+    EXPECT_EQ(OperatorSettings::Load(lib.Path("Lib")).problem, "");  // absent: the defaults, no complaint
+    const struct {
+        std::function<void()> make;
+        const char* told;
+    } cases[] = {
+        {[&] { fs::create_directory(ini); }, "is a folder, not a file"},
+        {[&] { fs::create_symlink("/dev/zero", ini); }, "is not a regular file"},
+        {[&] { lib.WriteText("Lib/M850T.ini", "[COM]\nportno=2\n" + std::string(0x10000, ';')); }, "is 65551 bytes long"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.told);
+        fs::remove_all(ini);
+        c.make();
+        const auto s = OperatorSettings::Load(lib.Path("Lib"));
+        EXPECT_EQ(s.problem.rfind(ini + ": " + c.told, 0), 0u) << s.problem;
+        EXPECT_EQ(s.portNumber, 1u);
+    }
+}
+
 std::vector<uint8_t> Bytes(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
 
 TEST(ConsoleList, LinesEndAtLineFeedsOrAfterEightyOddBytes) {

@@ -7,12 +7,6 @@ namespace {
 class UpdateHandshake : public WorkerFixture {
 protected:
     void SetUp() override {
-        lib.WriteBytes("Lib/Pgm_4M.bin", LoaderFile(1029));
-        lib.WriteBytes("Lib/Pgm_8M.bin", LoaderFile(1029));
-        lib.WriteBytes("Lib/Pgm_13.5M.bin", LoaderFile(1029));
-        lib.WriteBytes("Lib/Pgm_16M.bin", LoaderFile(1029));
-        lib.WriteBytes("Lib/Pgm_27M.bin", LoaderFile(1029));
-        lib.WriteBytes("Lib/Pgm_M850T.bin", LoaderFile(2054));
         OpenPort();
         shared.UpdateArmed = 1;
     }
@@ -178,6 +172,91 @@ TEST_F(UpdateHandshake, AFailedReopenIsReportedWithTheDeviceAndItsCause) {
     EXPECT_EQ(owner.Boxes()[0].text, "Can't open port!\n/dev/ttyFAKE0: no such device (is the adapter plugged in?)");
     EXPECT_EQ(owner.Boxes()[0].caption, "Error");
     EXPECT_EQ(Progress(), std::vector<int64_t>{1});
+}
+
+TEST_F(UpdateHandshake, ADownloadStopsAtTheNextBlockWhenCancelledOrWhenTheLineTakesNothing) {
+    // Loader 2 of ten blocks and a complete map of 256: each stopped after its third
+    // write, by the operator's Cancel or by a line that takes no more.
+    lib.WriteBytes("Lib/Pgm_M850T.bin", LoaderFile(4 + 10 * 2048 + 1));
+    LoadFile("MAP.BIN", std::vector<uint8_t>(0x80000, 0x5A));
+    ASSERT_TRUE(owner.Boxes().empty());
+    for (const uint8_t reply : {uint8_t{'Z'}, uint8_t{'A'}}) {
+        for (const bool cancel : {true, false}) {
+            SCOPED_TRACE(std::string(1, static_cast<char>(reply)) + (cancel ? " cancelled" : " line failing"));
+            shared.UpdateArmed = 1;
+            line->writesBeforeFailure = cancel ? -1 : 3;
+            size_t pauses = 0;
+            sleeper.afterPause = [&] {
+                if (++pauses == 3 && cancel)
+                    shared.UpdateArmed = 0;
+            };
+            Forget();
+            Reply(reply);
+            sleeper.afterPause = nullptr;
+            EXPECT_EQ(Writes().size(), 3u);
+            EXPECT_EQ(Sleeps().size(), 3u);
+            // The rest of the row belongs to a download that did not end: nothing
+            // tells the owner that loader 2 went out.
+            if (reply == 'Z') {
+                EXPECT_EQ(Logs(), std::vector<std::string>{"2.Loading loader 2...."});
+                EXPECT_TRUE(Progress().empty());
+            } else {
+                EXPECT_EQ(Progress().size(), 3u);
+            }
+        }
+    }
+}
+
+TEST_F(UpdateHandshake, NothingIsSentWhenTheLibraryCannotCarryTheUpdate) {
+    namespace fs = std::filesystem;
+    const auto restore = [&] {
+        fs::remove_all(lib.Path("Lib/Pgm_M850T.bin"));
+        lib.WriteBytes("Lib/Pgm_M850T.bin", LoaderFile(2054));
+        lib.WriteBytes("Lib/Pgm_27M.bin", LoaderFile(1029));
+    };
+    const struct {
+        const char* what;
+        std::function<void()> spoil;
+        const char* told;
+    } cases[] = {
+        {"loader 2 is a folder", [&] { fs::remove(lib.Path("Lib/Pgm_M850T.bin")), fs::create_directory(lib.Path("Lib/Pgm_M850T.bin")); },
+         "Pgm_M850T.bin: is a folder, not a file"},
+        {"loader 2 is an endless device",
+         [&] { fs::remove(lib.Path("Lib/Pgm_M850T.bin")), fs::create_symlink("/dev/zero", lib.Path("Lib/Pgm_M850T.bin")); },
+         "Pgm_M850T.bin: is not a regular file"},
+        {"loader 2 is larger than the flash", [&] { fs::resize_file(lib.Path("Lib/Pgm_M850T.bin"), 0x100001); },
+         "Pgm_M850T.bin: is 1048577 bytes long"},
+        {"loader 1 is missing", [&] { fs::remove(lib.Path("Lib/Pgm_27M.bin")); }, "Pgm_27M.bin: no such file"},
+        {"loader 1 does not fit its block", [&] { lib.WriteBytes("Lib/Pgm_27M.bin", LoaderFile(2054)); },
+         "does not fit the 2048-byte block"},
+        {"the address file lacks CodeBufSize",
+         [&] {
+             lib.WriteText("Lib/FlashAddrAssign.h", "#define FontBufSize 0x20000\n");
+             worker->InitInstance();  // the layout is read when the worker starts
+         },
+         "FlashAddrAssign.h could not be used"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        restore();
+        c.spoil();
+        for (const bool erase : {false, true}) {
+            SCOPED_TRACE(erase ? "initflash" : "update");
+            Forget();
+            shared.UpdateArmed = erase ? 0 : 1;
+            if (erase)
+                Send(WM_CONSOLE_COMMAND, 0, 4, "initflash");
+            else
+                Send(WM_START_UPDATE, 4);
+            ASSERT_EQ(owner.Boxes().size(), 1u);
+            EXPECT_NE(owner.Boxes()[0].text.find(c.told), std::string::npos) << owner.Boxes()[0].text;
+            EXPECT_EQ(owner.Boxes()[0].caption, "Error");
+            EXPECT_TRUE(log.empty());  // not woken: no byte, no reopen
+            EXPECT_EQ(shared.UpdateArmed, 0);
+            EXPECT_TRUE(Logs().empty());
+            EXPECT_NE(worker->Image().FlashMapLen, 0xFFFFFFFFu);
+        }
+    }
 }
 
 }  // namespace

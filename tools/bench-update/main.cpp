@@ -118,9 +118,8 @@ int main() {
     device = StartBoard(bin, work, board);
     MeasuringSleeper sleeper;
     std::atomic<int> interrupts{0};
-    std::istringstream noInput;
     std::ostringstream quiet;
-    const CommandContext context{sleeper, noInput, quiet, quiet, false, interrupts};
+    const CommandContext context{sleeper, -1, quiet, quiet, false, interrupts};
     std::vector<std::string> args = {"update", "--device", device, "--crystal", "27M", "--timeout", "60", work + "/map.bin"};
     std::vector<char*> argv;
     for (auto& a : args)

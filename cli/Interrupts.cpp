@@ -1,0 +1,40 @@
+#include "cli/Interrupts.h"
+
+#include <pthread.h>
+#include <unistd.h>
+
+namespace {
+
+std::atomic<int>* interrupts = nullptr;
+
+void OnInterrupt(int) {
+    if (interrupts->fetch_add(1) >= 1)
+        _exit(130);
+}
+
+sigset_t InterruptSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    return set;
+}
+
+}  // namespace
+
+void InstallInterruptHandlers(std::atomic<int>& counter) {
+    interrupts = &counter;
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    action.sa_flags = SA_RESTART;  // output and input calls go on where they were
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+InterruptsHeldBack::InterruptsHeldBack() {
+    const sigset_t set = InterruptSignals();
+    pthread_sigmask(SIG_BLOCK, &set, &previous);
+}
+
+InterruptsHeldBack::~InterruptsHeldBack() { pthread_sigmask(SIG_SETMASK, &previous, nullptr); }
