@@ -40,7 +40,7 @@ bool CUIThread::ReadLoaderFile(const std::string& path, const char* failure, std
 
 void CUIThread::SendLoader1() {
     const CrystalChoice& crystal = kCrystals[CrystalIndex];
-    const std::string path = shared.LibraryFolder() + "/Pgm_" + std::string(crystal.text) + ".bin";
+    const std::string path = shared.LibraryFile("Pgm_" + std::string(crystal.text) + ".bin");
     std::vector<uint8_t> file;
     if (!ReadLoaderFile(path, "Open pgm1 failed!", file))
         return;
@@ -63,7 +63,7 @@ void CUIThread::SendLoader1() {
 }
 
 void CUIThread::SendLoader2() {
-    const std::string path = shared.LibraryFolder() + "/Pgm_M850T.bin";
+    const std::string path = shared.LibraryFile("Pgm_M850T.bin");
     std::vector<uint8_t> file;
     if (!ReadLoaderFile(path, "Open pgm2 failed!", file))
         return;
