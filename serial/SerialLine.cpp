@@ -171,7 +171,9 @@ void CSerialLine::ClosePort() {
         return;
     PurgeOutput();
     StopMonitor(kStopWaitMs);
-    ::close(handle.exchange(-1));
+    const int fd = handle.exchange(-1);
+    ioctl(fd, TIOCNXCL);  // a pty's slave keeps the flag past its last close
+    ::close(fd);
 }
 
 void CSerialLine::PurgeInput() {
