@@ -30,3 +30,4 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 ctest --test-dir build/all --output-on-failure -j2 --timeout 600
+tools/test-package.sh  # the Debian package, unpacked and run as an ordinary user
