@@ -12,8 +12,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr unsigned kHighestPort = 1024;  // as --port takes
-
 const char* const kPortsHelp =
     "usage: kestrel-cli ports [--lib DIR]\n"
     "Lists the serial devices present (/dev/ttyUSB*, /dev/ttyACM* and the /dev/ttyS* ports\n"
@@ -23,23 +21,7 @@ const char* const kPortsHelp =
     "  --lib DIR   library folder whose settings file maps the COM numbers\n"
     "Nothing is opened, so a board being flashed by another program is not disturbed.\n";
 
-std::string Resolved(const std::string& path) {
-    std::error_code ec;
-    const fs::path p = fs::weakly_canonical(path, ec);
-    return ec ? path : p.string();
-}
-
 }  // namespace
-
-unsigned ComNumberFor(const std::string& device, const OperatorSettings& settings) {
-    const std::string wanted = Resolved(device);
-    for (unsigned n = 1; n <= kHighestPort; ++n) {
-        const std::string mapped = settings.DeviceForPort(n);
-        if (mapped == device || Resolved(mapped) == wanted)
-            return n;
-    }
-    return 0;
-}
 
 void PrintPorts(const std::vector<SerialPortInfo>& ports, const OperatorSettings& settings,
                 const std::string& settingsFile, std::ostream& out) {
@@ -56,11 +38,8 @@ void PrintPorts(const std::vector<SerialPortInfo>& ports, const OperatorSettings
         const unsigned com = ComNumberFor(p.device, settings);
         if (com == 0 && unnumbered.empty())
             unnumbered = p.device;
-        const std::string origin = DescribePortOrigin(p);
-        out << std::left << std::setw(8) << (com ? "COM" + std::to_string(com) : std::string("-")) << std::setw(0)
-            << std::setw(static_cast<int>(deviceWidth + 2)) << p.device << std::setw(0)
-            << (origin.empty() ? "" : "(" + origin + ") ") << (p.mayOpen ? "ready" : "cannot open: " + p.whyNot)
-            << "\n";
+        out << std::left << std::setw(8) << (com ? "COM" + std::to_string(com) : std::string("-"))
+            << std::setw(static_cast<int>(deviceWidth + 2)) << p.device << std::setw(0) << PortState(p) << "\n";
     }
     if (!unnumbered.empty())
         out << "A device marked '-' has no COM number: use it with --device, or give it one in the\n"

@@ -1,4 +1,4 @@
-// The port list's COM numbers and lines, against settings files that map ports by
+// The port list's COM numbers, lines and tooltips, against settings files that map ports by
 // name, through links, by default, or not at all.
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 
 namespace fs = std::filesystem;
 
-TEST(PortsCommand, ComNumbersFollowThePortsSectionThroughLinksAndTheDefaults) {
+TEST(PortsCommand, ComNumbersAndTooltipsFollowThePortsSectionThroughLinksAndTheDefaults) {
     const fs::path dev = fs::temp_directory_path() / ("kestrel-dev-" + std::to_string(getpid()));
     fs::remove_all(dev);
     fs::create_directories(dev / "serial/by-id");
@@ -35,5 +35,12 @@ TEST(PortsCommand, ComNumbersFollowThePortsSectionThroughLinksAndTheDefaults) {
               "-       /dev/ttyUSB7  cannot open: permission denied (join the 'dialout' group)\n"
               "A device marked '-' has no COM number: use it with --device, or give it one in the\n"
               "[PORTS] section of /home/op/.config/kestrel/M850T.ini (for example com7=/dev/ttyUSB7).\n");
+
+    // The window's tooltips: per COM number, the device and what is known of it.
+    const SerialPortInfo byLink{(dev / "ttyUSB0").string(), "ftdi_sio", "FTDI", "", "", "", true, ""};
+    EXPECT_EQ(PortTooltip(4, settings, {ready, byLink}),
+              (dev / "serial/by-id/usb-FTDI_A1B2C3-if00-port0").string() + " (ftdi_sio, FTDI) ready");
+    EXPECT_EQ(PortTooltip(1, settings, {ready, byLink}), "/dev/ttyACM0 (cdc_acm, 2341:0043) ready");
+    EXPECT_EQ(PortTooltip(2, settings, {ready, byLink}), "/dev/ttyS1 (not present)");
     fs::remove_all(dev);
 }
