@@ -104,7 +104,7 @@ std::string Holder(const std::string& device, const std::string& name, const Por
     };
     for (fs::directory_iterator p(setup.procRoot, ec), end; !ec && p != end; p.increment(ec)) {
         const std::string pid = p->path().filename();
-        if (pid.empty() || !std::all_of(pid.begin(), pid.end(), ::isdigit))
+        if (pid.empty() || !std::all_of(pid.begin(), pid.end(), ::isdigit) || pid == std::to_string(setup.self))
             continue;
         std::error_code fdError;
         for (fs::directory_iterator fd(p->path() / "fd", fdError), fdEnd; !fdError && fd != fdEnd;
@@ -155,7 +155,7 @@ SerialPortInfo Describe(const std::string& name, const fs::path& entry, const Po
 
 }  // namespace
 
-PortInventorySetup::PortInventorySetup() : uid(geteuid()) {
+PortInventorySetup::PortInventorySetup() : uid(geteuid()), self(getpid()) {
     groups.push_back(getegid());
     const int n = getgroups(0, nullptr);
     if (n > 0) {

@@ -27,7 +27,8 @@ struct PortInventorySetup {
     std::vector<std::string> lockFolders = {"/run/lock", "/var/lock"};
     uid_t uid;
     std::vector<gid_t> groups;  // the primary group and the supplementary groups
-    PortInventorySetup();       // takes uid and groups from this process
+    pid_t self;                 // a port this program holds is no other program's
+    PortInventorySetup();       // takes uid, groups and pid from this process
 };
 
 // ttyUSB*, ttyACM* and the ttyS* ports with a real UART behind them, in name order

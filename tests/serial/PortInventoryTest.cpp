@@ -98,6 +98,7 @@ TEST(PortInventory, ListsRealPortsWithWhatSysfsKnowsAndWhyOneCannotBeOpened) {
     m.Program("777", "cu", "");
     m.Write(m.root / "lock/LCK..ttyS0", "       778");  // left behind by a program that has ended
     m.Program("100", "bash", "");
+    m.Program(std::to_string(m.setup.self), "kestrel", "ttyS0");  // this program's own line
     fs::create_directory_symlink("/dev/pts/0", m.root / "proc/100/fd/0");
 
     const auto ports = ListSerialPorts(m.setup);
