@@ -10,7 +10,7 @@ packages=(
   srecord binutils binutils-arm-none-eabi # S-record tools the image tests compare against
   qt6-base-dev                            # the window's widgets; their tests draw offscreen
   dpkg-dev fakeroot help2man              # the Debian package: dependencies, owners, manual pages
-  desktop-file-utils appstream librsvg2-bin  # desktop entry and metadata checks, icon sizes
+  desktop-file-utils appstream librsvg2-bin bash-completion  # checks of the desktop files and completion; icon sizes
 )
 
 missing=()

@@ -58,6 +58,14 @@ sed "s/@VERSION@/$version/; s/@DATE@/$(date -u +%F)/" tools/package/org.kestrel.
 appstreamcli validate --no-net "$metainfo" >/dev/null || fail "AppStream metadata"
 rm -f "$metainfo"
 
+# --- bash completion offers the commands and each command's values
+completion=$(bash -c 'source /usr/share/bash-completion/bash_completion
+  source "$1"
+  offer() { COMP_WORDS=("$@"); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); COMP_LINE="$*"; COMP_POINT=${#COMP_LINE}
+    COMPREPLY=(); _kestrel_cli; echo "${COMPREPLY[*]}"; }
+  offer kestrel-cli p; offer kestrel-cli update --crystal 1; offer kestrel-cli ports -' _ tools/package/kestrel-cli.bash-completion)
+[[ $completion == $'ports\n13.5M 16M\n--lib --help' ]] || fail "bash completion offered: $completion"
+
 # --- unpacked into a scratch root, run as an ordinary user
 scratch=$(mktemp -d /tmp/kestrel-package-test.XXXXXX)
 board=""
