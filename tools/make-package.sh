@@ -73,7 +73,10 @@ for p in "${programs[@]}"; do
         echo "echo; echo 'Command $c:'; echo; $help_env '$stage/usr/lib/kestrel/$p' $c --help | grep -v '^In use:'"
       done
     fi
-    echo "} | sed 's|$stage||g'"
+    # A usage line's continuation lines join it, so the synopsis is whole.
+    echo "} | sed 's|$stage||g' | awk '/^[Uu]sage:/ { u = 1; l = \$0; next }
+      u && /^ +[[(]/ { sub(/^ +/, \" \"); l = l \$0; next }
+      u { print l; print \"\"; u = 0 } { print } END { if (u) print l }'"
   } >"$out/help/$p"
   chmod 0755 "$out/help/$p"
 done
