@@ -2,6 +2,7 @@
 
 #include <getopt.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <iomanip>
 #include <ostream>
@@ -41,10 +42,18 @@ void PrintPorts(const std::vector<SerialPortInfo>& ports, const OperatorSettings
         out << std::left << std::setw(8) << (com ? "COM" + std::to_string(com) : std::string("-"))
             << std::setw(static_cast<int>(deviceWidth + 2)) << p.device << std::setw(0) << PortState(p) << "\n";
     }
-    if (!unnumbered.empty())
-        out << "A device marked '-' has no COM number: use it with --device, or give it one in the\n"
-               "[PORTS] section of "
-            << settingsFile << " (for example com7=" << unnumbered << ").\n";
+    if (unnumbered.empty())
+        return;
+    // Suggest a number that takes no device away: no entry of its own, and its default
+    // /dev/ttyS<n-1> not present.
+    unsigned free = 1;
+    while (settings.profile.GetString("PORTS", "com" + std::to_string(free)) ||
+           std::any_of(ports.begin(), ports.end(),
+                       [&](const SerialPortInfo& p) { return p.device == settings.DeviceForPort(free); }))
+        ++free;
+    out << "A device marked '-' has no COM number: use it with --device, or give it one in the\n"
+           "[PORTS] section of "
+        << settingsFile << " (for example com" << free << "=" << unnumbered << ").\n";
 }
 
 int RunPortsCommand(int argc, char** argv, std::ostream& out, std::ostream& err) {

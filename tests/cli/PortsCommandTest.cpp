@@ -28,13 +28,15 @@ TEST(PortsCommand, ComNumbersAndTooltipsFollowThePortsSectionThroughLinksAndTheD
 
     SerialPortInfo ready{"/dev/ttyACM0", "cdc_acm", "", "", "", "2341:0043", true, ""};
     SerialPortInfo locked{"/dev/ttyUSB7", "", "", "", "", "", false, "permission denied (join the 'dialout' group)"};
+    SerialPortInfo uart{"/dev/ttyS1", "serial", "", "", "", "", true, ""};
     std::ostringstream out;
-    PrintPorts({ready, locked}, settings, "/home/op/.config/kestrel/M850T.ini", out);
+    PrintPorts({ready, locked, uart}, settings, "/home/op/.config/kestrel/M850T.ini", out);
     EXPECT_EQ(out.str(),
               "COM1    /dev/ttyACM0  (cdc_acm, 2341:0043) ready\n"
               "-       /dev/ttyUSB7  cannot open: permission denied (join the 'dialout' group)\n"
+              "COM2    /dev/ttyS1    (serial) ready\n"
               "A device marked '-' has no COM number: use it with --device, or give it one in the\n"
-              "[PORTS] section of /home/op/.config/kestrel/M850T.ini (for example com7=/dev/ttyUSB7).\n");
+              "[PORTS] section of /home/op/.config/kestrel/M850T.ini (for example com3=/dev/ttyUSB7).\n");
 
     // The window's tooltips: per COM number, the device and what is known of it.
     const SerialPortInfo byLink{(dev / "ttyUSB0").string(), "ftdi_sio", "FTDI", "", "", "", true, ""};
