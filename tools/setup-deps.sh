@@ -9,7 +9,7 @@ packages=(
   clang libclang-rt-14-dev                # fuzzers and their sanitizer runtime
   srecord binutils binutils-arm-none-eabi # S-record tools the image tests compare against
   qt6-base-dev                            # the window's widgets; their tests draw offscreen
-  dpkg-dev fakeroot help2man              # the Debian package: dependencies, owners, manual pages
+  dpkg-dev help2man                       # the Debian package: dependencies, manual pages
   desktop-file-utils appstream librsvg2-bin bash-completion  # checks of the desktop files and completion; icon sizes
 )
 
