@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/CliLibrary.h"
 #include "cli/FlashSession.h"
 #include "engine/Crystals.h"
 
@@ -170,7 +171,7 @@ int RunWithSession(int argc, char** argv, const CommandContext& ctx, bool update
     if (!Parse(argc, argv, update, console, ctx.err, p))
         return Usage(ctx.err, help);
     if (p.help) {
-        ctx.out << help;
+        ctx.out << help << LibraryHelpLine(p.session.libFolder);
         return 0;
     }
     FlashSession session(p.session, ctx.sleeper, ctx.out, ctx.err, ctx.errIsTerminal, ctx.interrupts);

@@ -1,7 +1,9 @@
 #include "cli/FlashSession.h"
 
+#include <filesystem>
 #include <ostream>
 
+#include "cli/CliLibrary.h"
 #include "cli/ExecutableFolder.h"
 #include "cli/Interrupts.h"
 #include "cli/TypedLines.h"
@@ -25,9 +27,11 @@ FlashSession::FlashSession(SessionOptions o, ISleeper& s, std::ostream& outStrea
     : options(std::move(o)), sleeper(s), out(outStream), err(errStream), interrupts(ints),
       progress(errStream, errIsTerminal) {
     shared.AppFolder = ExecutableFolder();
-    shared.LibFolder = options.libFolder.empty() ? shared.AppFolder + "/Lib" : options.libFolder;
+    const LibraryPaths library = CliLibraryPaths(options.libFolder);
+    shared.LibFolder = library.SearchFolders().back();  // the shipped folder, or --lib
+    shared.FindLibraryFile = [library](const std::string& name) { return library.Find(name); };
     shared.ReserveProgram = options.reserve ? 1 : 0;
-    settings = OperatorSettings::Load(shared.LibFolder);
+    settings = OperatorSettings::Load(std::filesystem::path(library.SettingsFileToRead()).parent_path());
 
     auto line = std::make_unique<CSerialLine>();
     if (!options.device.empty()) {

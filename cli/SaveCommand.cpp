@@ -1,6 +1,6 @@
 #include "cli/SaveCommand.h"
 
-#include "cli/ExecutableFolder.h"
+#include "cli/CliLibrary.h"
 
 #include <climits>
 #include <cstdio>
@@ -79,15 +79,15 @@ int RunSaveCommand(int argc, char** argv) {
     }
     if (help) {
         PrintUsage(stdout);
+        std::fputs(LibraryHelpLine(lib).c_str(), stdout);
         return 0;
     }
     if (output.empty()) return UsageError("--output PATH is required");
     if (optind >= argc) return UsageError("no update FILE given");
-    if (lib.empty()) lib = ExecutableFolder() + "/Lib";
 
     StderrReporter reporter;
     CFlashImage image(reporter);
-    if (!image.ReadFlashAddrAssign(lib + "/FlashAddrAssign.h")) return 1;
+    if (!image.ReadFlashAddrAssign(CliLibraryPaths(lib).Find("FlashAddrAssign.h"))) return 1;
     // A new image is already in the state a reset leaves: nothing placed, erased.
     std::vector<std::string> refused;
     for (int i = optind; i < argc; ++i)

@@ -6,8 +6,10 @@
 #include <cstring>
 #include <iostream>
 
+#include "cli/CliLibrary.h"
 #include "cli/FlashCommands.h"
 #include "cli/Interrupts.h"
+#include "cli/PortsCommand.h"
 #include "cli/SaveCommand.h"
 
 namespace {
@@ -21,6 +23,7 @@ const char* const kHelp =
     "  erase    erase the board's flash\n"
     "  console  show the board's console and send it console commands\n"
     "  save     build a flash image from update files and save it\n"
+    "  ports    list the serial devices, their COM numbers and who may open them\n"
     "'kestrel-cli COMMAND --help' explains each command.\n";
 
 }  // namespace
@@ -32,11 +35,13 @@ int main(int argc, char** argv) {
     }
     const std::string command = argv[1];
     if (command == "--help" || command == "-h" || command == "help") {
-        std::cout << kHelp;
+        std::cout << kHelp << LibraryHelpLine("");
         return 0;
     }
     if (command == "save")
         return RunSaveCommand(argc - 1, argv + 1);
+    if (command == "ports")
+        return RunPortsCommand(argc - 1, argv + 1, std::cout, std::cerr);
 
     InstallInterruptHandlers(interrupts);
     signal(SIGPIPE, SIG_IGN);

@@ -35,8 +35,8 @@ bool CUIThread::ReadyToWake(uint32_t crystalIndex) {
         return false;
     }
     if (!image.LayoutUsable()) {
-        boxes.ShowMessageBox("The board was not woken: the flash address file " + shared.LibraryFolder() +
-                                 "/FlashAddrAssign.h could not be used (see the message at start-up).\n"
+        boxes.ShowMessageBox("The board was not woken: the flash address file " +
+                                 shared.LibraryFile("FlashAddrAssign.h") + " could not be used (see the message at start-up).\n"
                                  "Mend the file and start Kestrel again.",
                              "Error", BoxIcon::Warning);
         return false;

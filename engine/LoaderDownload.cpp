@@ -35,10 +35,10 @@ std::string ReadLoaderFile(const std::string& path, size_t maxBody, std::vector<
 }  // namespace
 
 std::string CUIThread::Loader1Path(uint32_t crystalIndex) const {
-    return shared.LibraryFolder() + "/Pgm_" + std::string(kCrystals[crystalIndex].text) + ".bin";
+    return shared.LibraryFile("Pgm_" + std::string(kCrystals[crystalIndex].text) + ".bin");
 }
 
-std::string CUIThread::Loader2Path() const { return shared.LibraryFolder() + "/Pgm_M850T.bin"; }
+std::string CUIThread::Loader2Path() const { return shared.LibraryFile("Pgm_M850T.bin"); }
 
 bool CUIThread::LoaderFilesUsable(uint32_t crystalIndex) {
     std::vector<uint8_t> file;

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <string>
 
 // The one-slot text mailbox from the worker to the dialog: the board's console bytes.
@@ -59,5 +60,11 @@ struct SharedState {
     // front end names another one.
     std::string LibFolder;
     std::string LibraryFolder() const { return LibFolder.empty() ? AppFolder + "/Lib" : LibFolder; }
+    // Where a library file is found, for a front end whose library spans folders (set
+    // before the worker starts); else the file in LibraryFolder().
+    std::function<std::string(const std::string& fileName)> FindLibraryFile;
+    std::string LibraryFile(const std::string& fileName) const {
+        return FindLibraryFile ? FindLibraryFile(fileName) : LibraryFolder() + "/" + fileName;
+    }
     std::atomic<int> ReserveProgram{0};
 };

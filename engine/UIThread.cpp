@@ -62,7 +62,7 @@ void CUIThread::InitInstance() {
     if (shared.WorkerThreadId == 0)
         shared.WorkerThreadId = static_cast<uint32_t>(syscall(SYS_gettid));
     Comm->SetNotifyThread(&queue);
-    image.ReadFlashAddrAssign(shared.LibraryFolder() + "/FlashAddrAssign.h");
+    image.ReadFlashAddrAssign(shared.LibraryFile("FlashAddrAssign.h"));
     shared.UpdateArmed = 0;
 }
 

@@ -24,6 +24,8 @@ tools/run-fuzz.sh build/fuzz "$fuzz_seconds"
 # The serial and end-to-end tests once more as an ordinary user: operators are not root.
 as_operator=0
 tools/run-as-operator.sh build/plain/bin/serial_tests build/plain/bin/e2e_tests || as_operator=1
+# The Debian package, unpacked and run as an ordinary user.
+tools/test-package.sh
 
 # One CTest run over the three builds, so the closing summary counts every test.
 mkdir -p build/all
@@ -33,5 +35,7 @@ CTEST
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
-ctest --test-dir build/all --output-on-failure -j2 --timeout 600
+status=0
+ctest --test-dir build/all --output-on-failure -j2 --timeout 600 || status=$?
 [[ $as_operator -eq 0 ]] || { echo "The serial or end-to-end tests failed as an ordinary user (see above)."; exit 1; }
+exit $status

@@ -11,6 +11,8 @@ packages=(
   cmake ninja-build g++ pkg-config        # the build
   libgtest-dev libgmock-dev               # unit tests (the build looks for them too)
   qt6-base-dev                            # the window and its widgets
+  dpkg-dev help2man                       # the Debian package: dependencies, manual pages
+  desktop-file-utils appstream librsvg2-bin bash-completion  # checks of the desktop files and completion; icon sizes
 )
 if [[ ${1:-} != --build ]]; then
   packages+=(

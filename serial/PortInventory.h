@@ -1,0 +1,40 @@
+#pragma once
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+// The serial devices present on this machine, found through sysfs, with what the kernel
+// knows of each and whether this user may open it. Nothing is opened: listing the
+// ports never raises a modem line or disturbs a board another program is talking to.
+struct SerialPortInfo {
+    std::string device;        // /dev/ttyUSB0
+    std::string driver;        // ftdi_sio, cp210x, cdc_acm, serial ...
+    std::string manufacturer;  // from the USB device, when there is one
+    std::string product;
+    std::string serialNumber;
+    std::string usbId;         // "0403:6001"
+    bool mayOpen = false;
+    std::string whyNot;        // empty when mayOpen
+};
+
+// Where to look and who is asking; the defaults are this machine and this process.
+// Tests point the roots at a tree of their own and pretend to be an ordinary user.
+struct PortInventorySetup {
+    std::string sysRoot = "/sys";
+    std::string devRoot = "/dev";
+    std::string procRoot = "/proc";
+    std::vector<std::string> lockFolders = {"/run/lock", "/var/lock"};
+    uid_t uid;
+    std::vector<gid_t> groups;  // the primary group and the supplementary groups
+    pid_t self;                 // a port this program holds is no other program's
+    PortInventorySetup();       // takes uid, groups and pid from this process
+};
+
+// ttyUSB*, ttyACM* and the ttyS* ports with a real UART behind them, in name order
+// (ttyS2 before ttyS10).
+std::vector<SerialPortInfo> ListSerialPorts(const PortInventorySetup& setup = {});
+
+// "ftdi_sio, FTDI FT232R USB UART, serial A1B2C3, 0403:6001" - what is known, for a list
+// line or a tooltip; "" when nothing is.
+std::string DescribePortOrigin(const SerialPortInfo& port);
