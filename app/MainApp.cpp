@@ -1,7 +1,6 @@
 #include "app/MainApp.h"
 
 #include <QApplication>
-#include <QTimer>
 
 #include "app/AboutDlg.h"
 #include "app/VersionText.h"
@@ -38,9 +37,6 @@ int CMainApp::InitInstance(const QStringList& files) {
     QApplication::setQuitOnLastWindowClosed(false);
     QObject::connect(MainDialog.get(), &QDialog::finished, qApp, [] { QCoreApplication::exit(0); });
     MainDialog->show();
-    if (!files.isEmpty()) {
-        // Once the window is up, so that the worker's boxes have their owner on screen.
-        QTimer::singleShot(0, MainDialog.get(), [this, files] { MainDialog->OpenFiles(files); });
-    }
+    MainDialog->OpenFiles(files);  // from the event loop, with the window up
     return QApplication::exec();
 }

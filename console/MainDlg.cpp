@@ -8,10 +8,8 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
-#include <QThread>
+#include <QSocketNotifier>
 #include <QTimer>
-#include <chrono>
-#include <thread>
 
 #include "console/ConsoleList.h"
 #include "console/MessageBoxes.h"
@@ -43,6 +41,8 @@ CMainDlg::CMainDlg(SharedState& s, MainDlgServices sv, QWidget* parent)
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setAcceptDrops(true);
+    auto* reports = new QSocketNotifier(mailbox.WakeFd(), QSocketNotifier::Read, this);
+    connect(reports, &QSocketNotifier::activated, this, [this] { DeliverWorkerReports(); });
     CreateControls();
     console = std::make_unique<ConsoleList>(*consoleList, shared);
     ConnectHandlers();
@@ -64,7 +64,7 @@ void CMainDlg::OnInitDialog() {
     progress->SetPos(0);
 
     auto line = services.makeLine ? services.makeLine() : MakeMappedLine(shared.LibraryFolder());
-    worker = std::make_unique<CUIThread>(shared, *this, *this, *services.sleeper, std::move(line));
+    worker = std::make_unique<CUIThread>(shared, mailbox, mailbox, *services.sleeper, std::move(line));
     worker->Start();  // returns once WorkerThreadId is published, so the first open is never dropped
 
     LoadPortSettings();
@@ -127,39 +127,28 @@ void CMainDlg::WaitWhileBusy() {
     auto idle = [this] { return shared.BusyFlag == 0 || !WorkerRuns() || closing; };
     if (idle())
         return;
+    // The window goes on handling its events, the worker's message boxes among them;
+    // the timer wakes the loop to look at the flag again.
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    QEventLoop loop;
     QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (idle())
-            loop.quit();
-    });
     poll.start(2);
-    loop.exec();
+    while (!idle())
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     QApplication::restoreOverrideCursor();
 }
 
-void CMainDlg::PostWindowMessage(uint32_t id, uint32_t wParam, int64_t lParam) {
-    QMetaObject::invokeMethod(
-        this, [this, id, wParam, lParam] { OnWindowMessage(id, wParam, lParam); }, Qt::QueuedConnection);
-}
-
-void CMainDlg::ShowMessageBox(const std::string& text, const std::string& caption, BoxIcon icon) {
-    if (closing)
-        return;  // nobody is left to read it
-    if (QThread::currentThread() == thread()) {
-        ShowBox(text, caption, icon);
-        return;
-    }
-    // The worker waits here until the operator has dismissed the box; this thread
-    // keeps handling its events meanwhile.
-    QMetaObject::invokeMethod(
-        this,
-        [&] {
+void CMainDlg::DeliverWorkerReports() {
+    // A box shown here runs its own event loop, in which the reports behind it go on
+    // arriving; each report is taken once, so their order holds.
+    while (auto item = mailbox.Next()) {
+        if (item->isBox) {
             if (!closing)
-                ShowBox(text, caption, icon);
-        },
-        Qt::BlockingQueuedConnection);
+                ShowBox(item->text, item->caption, item->icon);
+            mailbox.Dismissed(item->box);
+        } else {
+            OnWindowMessage(item->message.id, item->message.wParam, item->message.lParam);
+        }
+    }
 }
 
 void CMainDlg::ShowBox(const std::string& text, const std::string& caption, BoxIcon icon) {
@@ -179,13 +168,7 @@ void CMainDlg::FinishWorker() {
     closing = true;
     // Nobody follows an update once the window is gone: a download under way stops.
     shared.UpdateArmed = 0;
-    worker->PostThreadMessage(WM_QUIT, 0, 0);
-    // A message box the worker asked for before `closing` was set is still queued to
-    // this thread; handling it lets the worker go on to its end.
-    while (shared.WorkerThreadId != 0) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    mailbox.Close();  // a worker waiting for a box goes on
     worker->Quit();
     worker.reset();
 }
@@ -257,8 +240,7 @@ void CMainDlg::dropEvent(QDropEvent* event) {
     if (files.isEmpty())
         return;
     event->acceptProposedAction();
-    // Opened once the drop has finished, so the dragging program is not kept waiting.
-    QTimer::singleShot(0, this, [this, files] { OpenFiles(files); });
+    OpenFiles(files);  // once the drop has finished, so the dragging program is not kept waiting
 }
 
 bool CMainDlg::eventFilter(QObject* watched, QEvent* event) {

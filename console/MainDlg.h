@@ -1,6 +1,5 @@
 #pragma once
 #include <QDialog>
-#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
@@ -10,7 +9,7 @@
 #include "console/DialogWidgets.h"
 #include "engine/MessageQueue.h"
 #include "engine/Messages.h"
-#include "engine/OwnerInterfaces.h"
+#include "console/WorkerMailbox.h"
 
 class CUIThread;
 class ConsoleList;
@@ -71,10 +70,11 @@ struct MainDlgServices {
 
 // The operator's window. It starts the worker, posts the operator's requests to it
 // and shows what the worker reports: log lines, progress, the port state, errors and
-// the board's console text. The worker reaches it from its own thread through the two
-// owner interfaces: window messages are queued to this dialog's thread, and a message
-// box is shown on this thread while the worker waits for it to be dismissed.
-class CMainDlg : public QDialog, public IWindowPoster, public IMessageBoxOwner {
+// the board's console text. The worker reaches it from its own thread through the
+// mailbox, which owns the two owner interfaces: window messages are queued to this
+// dialog's thread, and a message box is shown on this thread while the worker waits
+// for the operator to dismiss it. The dialog's thread never waits for the worker.
+class CMainDlg : public QDialog {
 public:
     CMainDlg(SharedState& shared, MainDlgServices services, QWidget* parent = nullptr);
     ~CMainDlg() override;
@@ -84,7 +84,8 @@ public:
     const std::string& PendingLine() const;
 
     // Opens these files exactly as if they had been chosen with Open File (the command
-    // line, files dropped on the window).
+    // line, files dropped on the window), from the event loop; an Update pressed
+    // before they are in waits for them.
     void OpenFiles(const QStringList& paths);
     // A command of the window's menu: IDM_ABOUTBOX shows the about box.
     void OnSysCommand(unsigned id);
@@ -92,12 +93,11 @@ public:
     // settings file.
     void ShowEngineeringControls(bool shown);
     bool EngineeringControlsShown() const { return engineeringShown; }
-    // Tells the worker to quit and waits for it to end, handling this thread's events
-    // meanwhile (the worker may be waiting for a message box).
+    // Tells the worker to quit and waits for it to end. A message box it still asks
+    // for is not shown.
     void FinishWorker();
-
-    void PostWindowMessage(uint32_t id, uint32_t wParam, int64_t lParam) override;
-    void ShowMessageBox(const std::string& text, const std::string& caption, BoxIcon icon) override;
+    // Where the worker's reports arrive (tests play the worker through it).
+    WorkerMailbox& Mailbox() { return mailbox; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -116,6 +116,7 @@ private:
 
     void OnInitDialog();
     void OnWindowMessage(uint32_t id, uint32_t wParam, int64_t lParam);
+    void DeliverWorkerReports();
 
     // The operator's requests (MainDlgHandlers.cpp).
     void OnOpenFile();
@@ -128,6 +129,7 @@ private:
     void OnWorkerStatus(uint32_t code, int64_t value);
     bool OnCancel();
     void AddLogText(const std::string& text);
+    void OpenFilesNow(const QStringList& paths);
     void ResetImage();
     void LoadFiles(const std::vector<std::string>& files);
     void ShowBox(const std::string& text, const std::string& caption, BoxIcon icon);
@@ -151,6 +153,7 @@ private:
 
     SharedState& shared;
     MainDlgServices services;
+    WorkerMailbox mailbox;
     std::unique_ptr<CUIThread> worker;
     std::unique_ptr<ConsoleList> console;
 
@@ -187,6 +190,7 @@ private:
 
     bool fileOpened = false;
     bool engineeringShown = false;
-    bool requestRunning = false;       // a handler waits for the worker between its requests
-    std::atomic<bool> closing{false};  // the window is going: no more message boxes
+    bool requestRunning = false;  // a handler waits for the worker between its requests
+    int openingFiles = 0;         // OpenFiles() calls not yet taken up
+    bool closing = false;         // the window is going
 };

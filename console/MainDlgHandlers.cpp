@@ -22,6 +22,9 @@ constexpr const char* kOpenFilter = "s,bin文件 (*.bin;*.s)|*.bin;*.s|所有文
 constexpr const char* kSaveMapFilter = "Bin文件(*.bin)|*.bin|所有文件(*.*)|*.*||";
 constexpr const char* kSaveInfoFilter = "文本文件(*.txt)|*.txt|所有文件(*.*)|*.*||";
 
+// How soon a request that has to wait for another looks again.
+constexpr int kRetryMs = 20;
+
 const QString kUpdateLabel = QStringLiteral("&Update");
 const QString kCancelLabel = QStringLiteral("&Cancel");
 const QString kClosePortLabel = QStringLiteral("Close&Port");
@@ -109,9 +112,23 @@ void CMainDlg::OnOpenFile() {
 void CMainDlg::OpenFiles(const QStringList& paths) {
     if (paths.isEmpty())
         return;
+    // Taken up from the event loop, after whatever runs now; an Update pressed in the
+    // meantime waits for these files.
+    ++openingFiles;
+    QTimer::singleShot(0, this, [this, paths] {
+        --openingFiles;
+        OpenFilesNow(paths);
+    });
+}
+
+void CMainDlg::OpenFilesNow(const QStringList& paths) {
     if (requestRunning) {
         // Another request is between its steps; these files follow it.
-        QTimer::singleShot(20, this, [this, paths] { OpenFiles(paths); });
+        ++openingFiles;
+        QTimer::singleShot(kRetryMs, this, [this, paths] {
+            --openingFiles;
+            OpenFilesNow(paths);
+        });
         return;
     }
     RequestScope scope(requestRunning);
@@ -123,6 +140,12 @@ void CMainDlg::OpenFiles(const QStringList& paths) {
 }
 
 void CMainDlg::OnUpdate() {
+    if (requestRunning || openingFiles > 0) {
+        // Files are being opened (from the command line or a drop): the click counts
+        // once they are in.
+        QTimer::singleShot(kRetryMs, this, [this] { OnUpdate(); });
+        return;
+    }
     if (!fileOpened) {
         ShowBox("Please open file first!", "Warning", BoxIcon::Warning);
         return;

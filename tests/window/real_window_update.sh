@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# The shipped window in a real X server: kestrel starts with two update files against
+# the virtual board (com1 mapped to the board's pty in a scratch library folder), Alt+U
+# is pressed as an operator would, and the board must report a whole, correct update.
+#
+#   real_window_update.sh BIN_FOLDER SOURCE_FOLDER
+set -euo pipefail
+bin=$1
+source=$2
+for tool in Xvfb xdotool; do
+  command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed (tools/setup-deps.sh)"; exit 77; }
+done
+
+work=$(mktemp -d /tmp/kestrel-xvfb.XXXXXX)
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Waits (at most $2 seconds) until the command $1 succeeds.
+wait_for() {
+  local deadline=$((SECONDS + $2))
+  until eval "$1"; do
+    ((SECONDS < deadline)) || { echo "gave up waiting for: $1"; return 1; }
+    sleep 0.05
+  done
+}
+
+# A display of our own; Xvfb tells its number once it is ready.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+pids+=($!)
+wait_for '[[ -s $work/display ]]' 30
+export DISPLAY=:$(head -n 1 "$work/display")
+
+"$bin/kestrel-board-sim" --crystal 27M --once --flash "$work/flash.bin" >"$work/board.out" 2>"$work/board.log" &
+board=$!
+pids+=($board)
+wait_for '[[ -s $work/board.out ]]' 30
+device=$(head -n 1 "$work/board.out")
+
+cp -r "$bin/Lib" "$work/Lib"
+printf '[COM]\r\nportno=0\r\n[PLANT]\r\nXTLO=4\r\n[PORTS]\r\ncom1=%s\r\n' "$device" >"$work/Lib/M850T.ini"
+"$bin/kestrel" --lib "$work/Lib" "$source/res/samples/FONT.bin" "$source/res/samples/LOGO.bin" \
+  >"$work/kestrel.log" 2>&1 &
+kestrel=$!
+pids+=($kestrel)
+
+window=""
+wait_for 'window=$(xdotool search --onlyvisible --name "^Kestrel V1\.003 Build 08032116$" 2>/dev/null | head -n 1); [[ -n $window ]]' 30
+xdotool windowfocus --sync "$window"
+xdotool key --clearmodifiers alt+u
+
+# The board ends by itself once the update is over; its status says whether every
+# check of the tool held.
+status=0
+wait_for '! kill -0 $board 2>/dev/null' 120 || status=1
+if [[ $status -eq 0 ]]; then wait "$board" || status=$?; fi
+cat "$work/board.log"
+if ! kill -0 "$kestrel" 2>/dev/null; then
+  echo "the window ended on its own:"; cat "$work/kestrel.log"; status=1
+fi
+grep -q "update ended with 'D'" "$work/board.log" || status=1
+[[ $status -eq 0 ]] && echo "PASS: the board was flashed through the window" || echo "FAIL (status $status)"
+exit $status
