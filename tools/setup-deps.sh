@@ -8,6 +8,10 @@ packages=(
   libgtest-dev libgmock-dev               # unit tests
   clang libclang-rt-14-dev                # fuzzers and their sanitizer runtime
   srecord binutils binutils-arm-none-eabi # S-record tools the image tests compare against
+  qt6-base-dev qt6-svg-dev                # the operator's window (Qt 6 Widgets, its SVG art)
+  fonts-wqy-microhei fonts-dejavu-core    # fonts for the window's Chinese and Latin texts
+  xvfb xauth xdotool x11-utils openbox    # the real-window test, benchmark and screenshots:
+  imagemagick                             # a virtual display, a window manager, key presses
 )
 
 missing=()
