@@ -1,6 +1,7 @@
 #include "console/FileChooser.h"
 
 #include <QFileDialog>
+#include <QFile>
 #include <QFileInfo>
 
 namespace {
@@ -49,7 +50,7 @@ std::vector<std::string> QtFileChooser::ChooseFilesToOpen(QWidget* owner, const 
         return chosen;
     folder = dialog.directory().absolutePath();
     for (const QString& f : dialog.selectedFiles())
-        chosen.push_back(QFileInfo(f).absoluteFilePath().toStdString());
+        chosen.push_back(QFile::encodeName(QFileInfo(f).absoluteFilePath()).toStdString());
     return chosen;
 }
 
@@ -63,5 +64,5 @@ std::string QtFileChooser::ChooseFileToSave(QWidget* owner, const std::string& i
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
     folder = dialog.directory().absolutePath();
-    return QFileInfo(dialog.selectedFiles().front()).absoluteFilePath().toStdString();
+    return QFile::encodeName(QFileInfo(dialog.selectedFiles().front()).absoluteFilePath()).toStdString();
 }

@@ -1,6 +1,7 @@
 // The operator's requests and the worker's reports.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QListWidget>
@@ -135,7 +136,7 @@ void CMainDlg::OpenFilesNow(const QStringList& paths) {
     ResetImage();
     std::vector<std::string> files;
     for (const QString& p : paths)
-        files.push_back(QFileInfo(p).absoluteFilePath().toStdString());
+        files.push_back(QFile::encodeName(QFileInfo(p).absoluteFilePath()).toStdString());
     LoadFiles(files);
 }
 

@@ -107,6 +107,23 @@ TEST_F(WindowTest, FilesDroppedOnTheWindowOpenAsIfChosen) {
               (std::vector<std::string>{"----Include Files:", Sample("FONT.bin"), Sample("code.s")}));
 }
 
+TEST_F(WindowTest, ButtonsAnswerToTheirMnemonicsAndTheMenuCommandShowsTheAboutBox) {
+    // The keys themselves are pressed in the real-window test; here, which key each
+    // button answers to, armed and not.
+    OpenDialog();
+    EXPECT_EQ(Button(IDC_OPENFILE)->shortcut(), QKeySequence("Alt+O"));
+    EXPECT_EQ(Button(IDC_UPDATE)->shortcut(), QKeySequence("Alt+U"));
+    dlg->OpenFiles({QString::fromStdString(Sample("FONT.bin"))});
+    ASSERT_TRUE(WaitForUi([&] { return dlg->FileOpened() && shared.BusyFlag == 0; }));
+    Button(IDC_UPDATE)->click();
+    EXPECT_EQ(Button(IDC_UPDATE)->shortcut(), QKeySequence("Alt+C"));
+
+    dlg->OnSysCommand(0xF060);  // a close from the window menu is not the about box
+    EXPECT_EQ(aboutBoxes, 0);
+    dlg->OnSysCommand(IDM_ABOUTBOX | 0x3);  // the low four bits are the platform's
+    EXPECT_EQ(aboutBoxes, 1);
+}
+
 TEST_F(WindowTest, ChoicesAreWrittenInPlaceAndTheLineReopensWithThem) {
     const std::string handEdited =
         "; Kestrel settings, edited by hand\r\n"
