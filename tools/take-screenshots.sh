@@ -78,7 +78,13 @@ shot window-finished "$window"
 eval "$(xdotool getwindowgeometry --shell "$window")"
 xdotool mousemove $((X + 8)) $((Y + 110)) click 3
 sleep 0.5
-import -window root -crop $((WIDTH + 2))x$((HEIGHT + 23))+$((X - 1))+$((Y - 22)) +repage "$out/window-menu.png"
+# The menu is a window of its own over the main one: cut the frame's area from the screen.
+frame=$(xwininfo -frame -id "$window")
+fx=$(awk '/Absolute upper-left X/ {print $4}' <<<"$frame")
+fy=$(awk '/Absolute upper-left Y/ {print $4}' <<<"$frame")
+fw=$(awk '/Width:/ {print $2}' <<<"$frame")
+fh=$(awk '/Height:/ {print $2}' <<<"$frame")
+import -window root -crop "${fw}x${fh}+${fx}+${fy}" +repage "$out/window-menu.png"
 echo "$out/window-menu.png"
 xdotool key a
 about=""
