@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <cstdlib>
 
 #if defined(__SANITIZE_THREAD__)
 // Qt is not built with ThreadSanitizer: the locks its own helper threads (the file
@@ -17,6 +18,12 @@ extern "C" const char* __tsan_default_suppressions() {
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+        // Qt wants a private runtime folder; a machine without a login session has none.
+        char folder[] = "/tmp/kestrel-window-tests-XXXXXX";
+        if (mkdtemp(folder))
+            qputenv("XDG_RUNTIME_DIR", folder);
+    }
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
