@@ -2,9 +2,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QComboBox>
 #include <QContextMenuEvent>
-#include <QFileInfo>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
