@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds Kestrel three times and runs every test: a plain build, an ASan+UBSan build
 # and a ThreadSanitizer build, then the fuzzers of the image code for a fixed time.
-# Ends with CTest's summary over all three builds.
+# The window's tests run offscreen in all three builds; the plain build also starts
+# the real window in a virtual X display (Xvfb), presses Alt+U and has the virtual
+# board flashed through it. Ends with CTest's summary over all three builds.
 #
 #   tools/run-tests.sh [FUZZ_SECONDS]     (default 60 per fuzz target)
 set -euo pipefail

@@ -10,14 +10,17 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config        # the build
   libgtest-dev libgmock-dev               # unit tests (the build looks for them too)
-  qt6-base-dev                            # the window and its widgets
-  dpkg-dev help2man                       # the Debian package: dependencies, manual pages
-  desktop-file-utils appstream librsvg2-bin bash-completion  # checks of the desktop files and completion; icon sizes
+  qt6-base-dev qt6-svg-dev                # the operator's window (Qt 6 Widgets, its SVG art)
+  fonts-wqy-microhei fonts-dejavu-core    # fonts for the window's Chinese and Latin texts
 )
 if [[ ${1:-} != --build ]]; then
   packages+=(
     clang libclang-rt-14-dev                # fuzzers and their sanitizer runtime
     srecord binutils binutils-arm-none-eabi # S-record tools the image tests compare against
+    xvfb xauth xdotool x11-utils openbox    # the real-window test, benchmark and screenshots:
+    imagemagick                             # a virtual display, a window manager, key presses
+    dpkg-dev help2man                       # the Debian package: dependencies, manual pages
+    desktop-file-utils appstream librsvg2-bin bash-completion  # checks of the desktop files and completion; icon sizes
   )
 fi
 

@@ -1,0 +1,106 @@
+// kestrel: the operator's window.
+#include <getopt.h>
+
+#include <QApplication>
+#include <QTimer>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <iostream>
+
+#include "app/MainApp.h"
+#include "app/VersionText.h"
+
+namespace {
+
+const char* const kUsage =
+    "usage: kestrel [--lib DIR] [FILE...]\n"
+    "Opens the Kestrel window, which writes firmware into a set-top-box board over a\n"
+    "serial line. FILEs are opened as if chosen with Open File.\n"
+    "  --lib DIR    the library folder (loaders, flash layout, M850T.ini);\n"
+    "               default: Lib/ beside the executable\n"
+    "  --version    print the version and exit\n"
+    "Without a display, use kestrel-cli.\n";
+
+bool Asked(int argc, char** argv, const char* option) {
+    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i)
+        if (std::strcmp(argv[i], option) == 0)
+            return true;
+    return false;
+}
+
+bool HasDisplay() {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        if (const char* value = std::getenv(name); value && *value)
+            return true;
+    return false;
+}
+
+double MonotonicMs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec * 1e3 + now.tv_nsec / 1e6;
+}
+
+// With KESTREL_STARTUP_REPORT set, tells on standard error when the window has first
+// been painted (the start-up benchmark reads it).
+class FirstPaintReport : public QObject {
+public:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint) {
+            qApp->removeEventFilter(this);
+            // Runs once this paint has reached the screen.
+            QTimer::singleShot(0, [] { std::cerr << "kestrel: first paint at monotonic " << std::fixed << MonotonicMs() << " ms\n"; });
+        }
+        return false;
+    }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (Asked(argc, argv, "--help") || Asked(argc, argv, "-h")) {
+        std::cout << kUsage;
+        return 0;
+    }
+    if (Asked(argc, argv, "--version")) {
+        std::cout << "Kestrel " << GetVersionText() << "\n";
+        return 0;
+    }
+    if (!HasDisplay()) {
+        std::cerr << "kestrel: there is no display to show the window on (DISPLAY is not set).\n"
+                     "Use kestrel-cli to work without a window.\n";
+        return 1;
+    }
+    QApplication app(argc, argv);  // takes the toolkit's own options out of argv
+
+    static const option kLong[] = {{"lib", required_argument, nullptr, 'l'}, {nullptr, 0, nullptr, 0}};
+    std::string lib;
+    opterr = 0;
+    for (int c; (c = getopt_long(argc, argv, "", kLong, nullptr)) != -1;) {
+        if (c == 'l') {
+            lib = optarg;
+            continue;
+        }
+        std::cerr << "kestrel: unknown option or missing value: " << argv[optind - 1] << "\n" << kUsage;
+        return 2;
+    }
+    if (!lib.empty()) {
+        std::error_code ec;
+        if (!std::filesystem::is_directory(lib, ec)) {
+            std::cerr << "kestrel: the library folder " << lib << " does not exist\n";
+            return 2;
+        }
+        lib = std::filesystem::absolute(lib, ec).lexically_normal().string();
+    }
+    QStringList files;
+    for (int i = optind; i < argc; ++i)
+        files << QString::fromLocal8Bit(argv[i]);
+
+    CMainApp theApp(lib);
+    FirstPaintReport report;
+    if (std::getenv("KESTREL_STARTUP_REPORT"))
+        app.installEventFilter(&report);
+    return theApp.InitInstance(files);
+}

@@ -1,0 +1,196 @@
+#pragma once
+#include <QDialog>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "console/DialogWidgets.h"
+#include "engine/MessageQueue.h"
+#include "engine/Messages.h"
+#include "console/WorkerMailbox.h"
+
+class CUIThread;
+class ConsoleList;
+class IFileChooser;
+class IMessageBoxes;
+class ISerialLine;
+class ISleeper;
+class PictureLabel;
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+struct SharedState;
+
+// Control identifiers of the main dialog.
+enum MainDlgControl {
+    IDC_PORTNO = 1000,
+    IDC_BAUDRATE = 1001,
+    IDC_PARITY = 1002,
+    IDC_XTLO = 1003,
+    IDC_LOG = 1009,
+    IDC_FLASHSTYLE = 1010,
+    IDC_OPENFILE = 1011,
+    IDC_SAVEASBIN = 1013,
+    IDC_OPENCLOSEPORT = 1014,
+    IDC_UPDATE = 1016,
+    IDC_PROGRESS = 1017,
+    IDC_PICTURE = 1018,
+    IDC_COMMAND = 1019,
+    IDC_COMMANDTEXT = 1021,
+    IDC_CLEAR = 1022,
+    IDC_SAVEINFO = 1023,
+    IDC_DATABITS = 1025,
+    IDC_STOPBITS = 1026,
+    IDC_LAMP = 1027,
+    IDC_CONSOLE = 1028,
+    IDC_RESERVE = 1029,
+};
+
+// The system command of the about box.
+inline constexpr unsigned IDM_ABOUTBOX = 16;
+
+// What the application object (or a test) gives the main dialog.
+struct MainDlgServices {
+    IFileChooser* files = nullptr;
+    IMessageBoxes* boxes = nullptr;
+    ISleeper* sleeper = nullptr;  // the worker's protocol pauses
+    QString versionText;          // follows "Kestrel " in the caption
+    std::function<void(QWidget* owner)> showAbout;
+    // The worker's serial line. Without one the worker gets a CSerialLine whose port
+    // numbers map to devices through the settings file's [PORTS] section.
+    std::function<std::unique_ptr<ISerialLine>()> makeLine;
+    // Sees each request as it is posted to the worker (for tests).
+    std::function<void(const ThreadMessage&)> onPost;
+};
+
+// The operator's window. It starts the worker, posts the operator's requests to it
+// and shows what the worker reports: log lines, progress, the port state, errors and
+// the board's console text. The worker reaches it from its own thread through the
+// mailbox, which owns the two owner interfaces: window messages are queued to this
+// dialog's thread, and a message box is shown on this thread while the worker waits
+// for the operator to dismiss it. The dialog's thread never waits for the worker.
+class CMainDlg : public QDialog {
+public:
+    CMainDlg(SharedState& shared, MainDlgServices services, QWidget* parent = nullptr);
+    ~CMainDlg() override;
+
+    QWidget* GetDlgItem(int id) const;
+    bool FileOpened() const { return fileOpened; }
+    const std::string& PendingLine() const;
+
+    // Opens these files exactly as if they had been chosen with Open File (the command
+    // line, files dropped on the window), from the event loop; an Update pressed
+    // before they are in waits for them.
+    void OpenFiles(const QStringList& paths);
+    // A command of the window's menu: IDM_ABOUTBOX shows the about box.
+    void OnSysCommand(unsigned id);
+    // Shows or hides the engineering controls and remembers the choice in the
+    // settings file.
+    void ShowEngineeringControls(bool shown);
+    bool EngineeringControlsShown() const { return engineeringShown; }
+    // Tells the worker to quit and waits for it to end. A message box it still asks
+    // for is not shown.
+    void FinishWorker();
+    // Where the worker's reports arrive (tests play the worker through it).
+    WorkerMailbox& Mailbox() { return mailbox; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void reject() override;
+    void changeEvent(QEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // The controls and their places (MainDlgControls.cpp).
+    void CreateControls();
+    void LayOutControls();
+    void ConnectHandlers();
+
+    void OnInitDialog();
+    void OnWindowMessage(uint32_t id, uint32_t wParam, int64_t lParam);
+    void DeliverWorkerReports();
+
+    // The operator's requests (MainDlgHandlers.cpp).
+    void OnOpenFile();
+    void OnUpdate();
+    void OnOpenClosePort();
+    void OnSaveAsBin();
+    void OnCommand();
+    void OnReserveProgram();
+    void OnSaveInfo();
+    void OnWorkerStatus(uint32_t code, int64_t value);
+    bool OnCancel();
+    void AddLogText(const std::string& text);
+    void OpenFilesNow(const QStringList& paths);
+    void ResetImage();
+    void LoadFiles(const std::vector<std::string>& files);
+    void ShowBox(const std::string& text, const std::string& caption, BoxIcon icon);
+
+    // The settings file (MainDlgSettings.cpp).
+    std::string SettingsPath() const;
+    void LoadPortSettings();
+    void LoadBoardSettings();
+    void SaveSetting(const char* section, const char* key, const QComboBox* list);
+    void ApplyPortSettings();
+    void ShowPortDevices();
+
+    // Requests to the worker.
+    bool WorkerRuns() const;
+    bool Post(uint32_t id, uint32_t wParam, int64_t lParam, std::string text = {});
+    // Sets BusyFlag and posts an image request; false, the flag left clear, when no
+    // worker takes it.
+    bool PostImageRequest(uint32_t id, std::string text = {});
+    // Waits, handling events, until the worker has cleared BusyFlag.
+    void WaitWhileBusy();
+
+    SharedState& shared;
+    MainDlgServices services;
+    WorkerMailbox mailbox;
+    std::unique_ptr<CUIThread> worker;
+    std::unique_ptr<ConsoleList> console;
+
+    QListWidget* log = nullptr;
+    QComboBox* portList = nullptr;
+    QComboBox* crystalList = nullptr;
+    CommandButtonWidget* openFileButton = nullptr;
+    CommandButtonWidget* updateButton = nullptr;
+    ProgressBarWidget* progress = nullptr;
+    PictureLabel* picture = nullptr;
+    QLabel* portLabel = nullptr;
+    QLabel* crystalLabel = nullptr;
+    // Engineering controls, created hidden.
+    QComboBox* baudList = nullptr;
+    QComboBox* parityList = nullptr;
+    QComboBox* dataBitsList = nullptr;
+    QComboBox* stopBitsList = nullptr;
+    QComboBox* flashStyleList = nullptr;
+    CommandButtonWidget* portButton = nullptr;
+    LampButtonWidget* lamp = nullptr;
+    CommandButtonWidget* saveAsBinButton = nullptr;
+    CommandButtonWidget* saveInfoButton = nullptr;
+    CommandButtonWidget* clearButton = nullptr;
+    CommandButtonWidget* commandButton = nullptr;
+    QLineEdit* commandText = nullptr;
+    QCheckBox* reserveBox = nullptr;
+    QListWidget* consoleList = nullptr;
+    QLabel* baudLabel = nullptr;
+    QLabel* parityLabel = nullptr;
+    QLabel* flashStyleLabel = nullptr;
+    QFrame* engineeringRule = nullptr;
+    std::vector<QWidget*> engineering;
+    std::map<int, QWidget*> controls;
+
+    bool fileOpened = false;
+    bool engineeringShown = false;
+    bool requestRunning = false;  // a handler waits for the worker between its requests
+    int openingFiles = 0;         // OpenFiles() calls not yet taken up
+    bool closing = false;         // the window is going
+};

@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# The shipped window in a real X server: kestrel starts with two update files against
+# the virtual board (com1 mapped to the board's pty in a scratch library folder), Alt+U
+# is pressed as an operator would, and the board must report a whole, correct update.
+#
+#   real_window_update.sh BIN_FOLDER SOURCE_FOLDER
+set -euo pipefail
+bin=$1
+source=$2
+for tool in Xvfb xdotool; do
+  command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed (tools/setup-deps.sh)"; exit 77; }
+done
+
+work=$(mktemp -d /tmp/kestrel-xvfb.XXXXXX)
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Waits (at most $2 seconds) until the command $1 succeeds.
+wait_for() {
+  local deadline=$((SECONDS + $2))
+  until eval "$1"; do
+    ((SECONDS < deadline)) || { echo "gave up waiting for: $1" >&2; return 1; }
+    sleep 0.05
+  done
+}
+
+# A display of our own; Xvfb tells its number once it is ready. With a window manager
+# on it, the window can be closed as an operator closes it.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+pids+=($!)
+wait_for '[[ -s $work/display ]]' 30
+export DISPLAY=:$(head -n 1 "$work/display")
+export XDG_RUNTIME_DIR=$work
+manager=0
+if command -v openbox >/dev/null && command -v xprop >/dev/null; then
+  openbox --sm-disable >"$work/openbox.log" 2>&1 &
+  pids+=($!)
+  wait_for 'xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"' 30
+  manager=1
+fi
+
+"$bin/kestrel-board-sim" --crystal 27M --once --flash "$work/flash.bin" >"$work/board.out" 2>"$work/board.log" &
+board=$!
+pids+=($board)
+wait_for '[[ -s $work/board.out ]]' 30
+device=$(head -n 1 "$work/board.out")
+
+cp -r "$bin/Lib" "$work/Lib"
+printf '[COM]\r\nportno=0\r\n[PLANT]\r\nXTLO=4\r\n[PORTS]\r\ncom1=%s\r\n' "$device" >"$work/Lib/M850T.ini"
+"$bin/kestrel" --lib "$work/Lib" "$source/res/samples/FONT.bin" "$source/res/samples/LOGO.bin" \
+  >"$work/kestrel.log" 2>&1 &
+kestrel=$!
+pids+=($kestrel)
+
+window=""
+wait_for 'window=$(xdotool search --onlyvisible --name "^Kestrel V1\.003 Build 08032116$" 2>/dev/null | head -n 1); [[ -n $window ]]' 30
+xdotool windowfocus --sync "$window"
+xdotool key --clearmodifiers alt+u
+
+# The board ends by itself once the update is over; its status says whether every
+# check of the tool held.
+status=0
+wait_for '! kill -0 $board 2>/dev/null' 120 || status=1
+if [[ $status -eq 0 ]]; then wait "$board" || status=$?; fi
+cat "$work/board.log"
+if ! kill -0 "$kestrel" 2>/dev/null; then
+  echo "the window ended on its own:"; cat "$work/kestrel.log"; status=1
+fi
+grep -q "update ended with 'D'" "$work/board.log" || status=1
+
+# Alt+F4 asks the window manager to close the window; the process then ends with 0.
+# The board leaving its line has made the window tell the operator ("Error": the
+# serial line was lost), which is dismissed first, as an operator would.
+if [[ $manager -eq 1 && $status -eq 0 ]]; then
+  for _ in $(seq 20); do
+    box=$(xdotool search --onlyvisible --name '^Error$' 2>/dev/null | head -n 1 || true)
+    if [[ -n $box ]]; then
+      xdotool windowfocus --sync "$box" key --clearmodifiers Return
+    else
+      xdotool windowfocus --sync "$window" key --clearmodifiers alt+F4
+    fi
+    wait_for '! kill -0 $kestrel 2>/dev/null' 1 2>/dev/null && break
+  done
+  closed=0
+  if kill -0 "$kestrel" 2>/dev/null; then closed=-1; else wait "$kestrel" || closed=$?; fi
+  echo "kestrel ended with status $closed once its window was closed"
+  [[ $closed -eq 0 ]] || status=1
+fi
+[[ $status -eq 0 ]] && echo "PASS: the board was flashed through the window" || echo "FAIL (status $status)"
+exit $status

@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# Takes the README's screenshots of the window in a virtual X server (Xvfb, with
+# openbox drawing the title bars when it is installed): the sample files opened, an
+# update under way and finished against the virtual board, the engineering controls
+# with the board's console, the window's menu and the about box. Writes docs/*.png.
+#
+#   tools/take-screenshots.sh [OUTPUT_FOLDER]     (default docs)
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root"
+out=$(mkdir -p "${1:-docs}" && cd "${1:-docs}" && pwd)
+
+tools/setup-deps.sh
+cmake -S . -B build/plain -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build/plain -j2 --target kestrel kestrel-board-sim kestrel_lib_folder
+bin=$root/build/plain/bin
+
+work=$(mktemp -d /tmp/kestrel-shots.XXXXXX)
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+wait_for() {  # condition, seconds
+  local deadline=$((SECONDS + $2))
+  until eval "$1"; do
+    ((SECONDS < deadline)) || { echo "gave up waiting for: $1" >&2; return 1; }
+    sleep 0.05
+  done
+}
+
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+pids+=($!)
+wait_for '[[ -s $work/display ]]' 30
+export DISPLAY=:$(head -n 1 "$work/display")
+export XDG_RUNTIME_DIR=$work
+xsetroot -solid '#3a6ea5' 2>/dev/null || true
+if command -v openbox >/dev/null; then
+  openbox --sm-disable >"$work/openbox.log" 2>&1 &
+  pids+=($!)
+  wait_for 'xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"' 30
+fi
+
+"$bin/kestrel-board-sim" --crystal 27M --flash "$work/flash.bin" >"$work/board.out" 2>"$work/board.log" &
+pids+=($!)
+wait_for '[[ -s $work/board.out ]]' 30
+device=$(head -n 1 "$work/board.out")
+cp -r "$bin/Lib" "$work/Lib"
+printf '[COM]\r\nportno=0\r\n[PLANT]\r\nXTLO=4\r\n[PORTS]\r\ncom1=%s\r\n' "$device" >"$work/Lib/M850T.ini"
+
+samples=("$root/res/samples/code.s" "$root/res/samples/FONT.bin" "$root/res/samples/BITMAP.bin" "$root/res/samples/LOGO.bin")
+start_window() {
+  "$bin/kestrel" --lib "$work/Lib" "$@" >>"$work/kestrel.log" 2>&1 &
+  kestrel=$!
+  pids+=($kestrel)
+  window=""
+  wait_for 'window=$(xdotool search --onlyvisible --name "^Kestrel V" 2>/dev/null | head -n 1); [[ -n $window ]]' 30
+  xdotool windowmove "$window" 40 40
+  xdotool windowfocus --sync "$window"
+  sleep 0.5  # the files and the first paint
+}
+shot() {  # name, window
+  import -frame -window "$2" "$out/$1.png"
+  echo "$out/$1.png"
+}
+
+start_window "${samples[@]}"
+shot window "$window"
+xdotool key --clearmodifiers alt+u
+sleep 3.5
+shot window-updating "$window"
+sleep 8
+shot window-finished "$window"
+
+# The window's own menu, and the about box from it.
+eval "$(xdotool getwindowgeometry --shell "$window")"
+xdotool mousemove $((X + 8)) $((Y + 110)) click 3
+sleep 0.5
+# The menu is a window of its own over the main one: cut the frame's area from the screen.
+frame=$(xwininfo -frame -id "$window")
+fx=$(awk '/Absolute upper-left X/ {print $4}' <<<"$frame")
+fy=$(awk '/Absolute upper-left Y/ {print $4}' <<<"$frame")
+fw=$(awk '/Width:/ {print $2}' <<<"$frame")
+fh=$(awk '/Height:/ {print $2}' <<<"$frame")
+import -window root -crop "${fw}x${fh}+${fx}+${fy}" +repage "$out/window-menu.png"
+echo "$out/window-menu.png"
+xdotool key a
+about=""
+wait_for 'about=$(xdotool search --onlyvisible --name "^关于 Kestrel$" 2>/dev/null | head -n 1); [[ -n $about ]]' 10
+sleep 0.3
+shot about "$about"
+xdotool key Return
+kill "$kestrel"
+
+# The engineering controls, with the board's answer to the reset command.
+printf '[VIEW]\r\nengineering=1\r\n' >>"$work/Lib/M850T.ini"
+start_window
+xdotool key --clearmodifiers alt+d
+sleep 1
+shot window-engineering "$window"
