@@ -15,7 +15,7 @@ constexpr int kIconSide = 32;  // the platform's large icon, in pixels
 
 }  // namespace
 
-CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
+CAboutDlg::CAboutDlg(QWidget* parent, const QString& libraryText) : QDialog(parent) {
     setWindowTitle(QStringLiteral("关于 Kestrel"));
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
     const DialogUnits du(font());
@@ -40,7 +40,18 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
 
-    setFixedSize(du.Size(kClientWidth, kClientHeight));
+    QSize size = du.Size(kClientWidth, kClientHeight);
+    if (!libraryText.isEmpty()) {
+        // Below the template's controls: where this Kestrel keeps its library and settings.
+        auto* library = new QLabel(QStringLiteral("In use: ") + libraryText, this);
+        library->setObjectName(QStringLiteral("library"));
+        library->setWordWrap(true);
+        library->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        const QRect area = du.Rect(11, 40, kClientWidth - 22, 40);
+        library->setGeometry(area.x(), area.y(), area.width(), library->heightForWidth(area.width()));
+        size.setHeight(std::max(size.height(), library->geometry().bottom() + du.Y(8)));
+    }
+    setFixedSize(size);
 }
 
 QString CAboutDlg::Text() const { return textLine->text(); }

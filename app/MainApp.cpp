@@ -7,9 +7,13 @@
 #include "console/MainDlg.h"
 #include "console/UserDlg.h"
 
-CMainApp::CMainApp(const std::string& libFolder) {
+CMainApp::CMainApp(const std::string& libFolder)
+    : library(LibraryPaths::Resolve(QCoreApplication::applicationDirPath().toStdString(), libFolder,
+                                    LibraryEnvironment::FromProcess())) {
     shared.AppFolder = QCoreApplication::applicationDirPath().toStdString();
-    shared.LibFolder = libFolder;
+    // Loaders and the address file: the user's own copies first, then the shipped ones.
+    shared.LibFolder = library.SearchFolders().back();
+    shared.FindLibraryFile = [paths = library](const std::string& name) { return paths.Find(name); };
 }
 
 CMainApp::~CMainApp() {
@@ -23,8 +27,9 @@ int CMainApp::InitInstance(const QStringList& files) {
     services.boxes = &messageBoxes;
     services.sleeper = &sleeper;
     services.versionText = QString::fromStdString(GetVersionText());
-    services.showAbout = [](QWidget* owner) {
-        CAboutDlg about(owner);
+    services.library = library;
+    services.showAbout = [this](QWidget* owner) {
+        CAboutDlg about(owner, QString::fromStdString(library.Describe()));
         about.exec();
     };
     MainDialog = std::make_unique<CMainDlg>(shared, std::move(services));

@@ -5,6 +5,7 @@
 
 #include "console/FileChooser.h"
 #include "console/MessageBoxes.h"
+#include "engine/LibraryPaths.h"
 #include "engine/SharedState.h"
 #include "engine/Sleeper.h"
 
@@ -13,7 +14,8 @@ class CUserDlg;
 
 // The application: the state the operator's window and the worker share, and the two
 // operator dialogs. It knows its folder from the executable's path; the library folder
-// is <that folder>/Lib unless one is named.
+// is <that folder>/Lib unless one is named, or, for an installed program, each user's
+// own folder before the shipped one.
 class CMainApp {
 public:
     explicit CMainApp(const std::string& libFolder = {});
@@ -31,6 +33,7 @@ public:
     SharedState shared;
 
 private:
+    LibraryPaths library;
     QtFileChooser fileChooser;
     QtMessageBoxes messageBoxes;
     RealSleeper sleeper;

@@ -26,9 +26,10 @@ constexpr const char* kEngineeringKey = "engineering";
 
 // A CSerialLine whose port numbers mean the devices the settings file names. The file
 // is read at each open, so an edited [PORTS] line counts from the next open on.
-std::unique_ptr<ISerialLine> MakeMappedLine(const std::string& libFolder) {
+std::unique_ptr<ISerialLine> MakeMappedLine(std::function<std::string()> settingsFolder) {
     auto line = std::make_unique<CSerialLine>();
-    line->SetDeviceResolver([libFolder](uint32_t n) { return OperatorSettings::Load(libFolder).DeviceForPort(n); });
+    line->SetDeviceResolver(
+        [settingsFolder](uint32_t n) { return OperatorSettings::Load(settingsFolder()).DeviceForPort(n); });
     return line;
 }
 
@@ -60,8 +61,12 @@ void CMainDlg::OnInitDialog() {
     progress->SetRange(0, 100);
     progress->SetStep(1);
     progress->SetPos(0);
+    progress->SetStartColor(QColor(128, 213, 136));
+    progress->SetEndColor(QColor(80, 160, 190));
+    progress->SetTextColor(QColor(75, 43, 189));
+    progress->SetShowText(true);
 
-    auto line = services.makeLine ? services.makeLine() : MakeMappedLine(shared.LibraryFolder());
+    auto line = services.makeLine ? services.makeLine() : MakeMappedLine([this] { return SettingsFolder(SettingsPath()); });
     worker = std::make_unique<CUIThread>(shared, mailbox, mailbox, *services.sleeper, std::move(line));
     worker->Start();  // returns once WorkerThreadId is published, so the first open is never dropped
 
@@ -73,7 +78,7 @@ void CMainDlg::OnInitDialog() {
     commandText->setText(QStringLiteral("reset"));
     fileOpened = false;
 
-    engineeringShown = ProfileFile::Load(SettingsPath()).GetInt(kViewSection, kEngineeringKey) != 0;
+    engineeringShown = ReadSettings().GetInt(kViewSection, kEngineeringKey) != 0;
     for (QWidget* w : engineering)
         w->setVisible(engineeringShown);
     LayOutControls();
@@ -91,7 +96,8 @@ void CMainDlg::ShowEngineeringControls(bool shown) {
     for (QWidget* w : engineering)
         w->setVisible(shown);
     LayOutControls();
-    WriteProfileString(SettingsPath(), kViewSection, kEngineeringKey, shown ? "1" : "0");
+    if (const std::string path = SettingsPathForWrite(); !path.empty())
+        WriteProfileString(path, kViewSection, kEngineeringKey, shown ? "1" : "0");
 }
 
 void CMainDlg::OnSysCommand(unsigned id) {

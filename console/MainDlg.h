@@ -3,6 +3,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,8 @@
 #include "engine/MessageQueue.h"
 #include "engine/Messages.h"
 #include "console/WorkerMailbox.h"
+#include "engine/LibraryPaths.h"
+#include "engine/ProfileFile.h"
 
 class CUIThread;
 class ConsoleList;
@@ -54,6 +57,12 @@ enum MainDlgControl {
 // The system command of the about box.
 inline constexpr unsigned IDM_ABOUTBOX = 16;
 
+// The folder of a settings file (what the settings reader takes).
+inline std::string SettingsFolder(const std::string& settingsFile) {
+    const auto slash = settingsFile.find_last_of('/');
+    return slash == std::string::npos ? std::string(".") : settingsFile.substr(0, slash);
+}
+
 // What the application object (or a test) gives the main dialog.
 struct MainDlgServices {
     IFileChooser* files = nullptr;
@@ -66,6 +75,9 @@ struct MainDlgServices {
     std::function<std::unique_ptr<ISerialLine>()> makeLine;
     // Sees each request as it is posted to the worker (for tests).
     std::function<void(const ThreadMessage&)> onPost;
+    // Where the settings file and the library files are (an installed program keeps
+    // each user's settings in their own folder). Without it: the library folder.
+    std::optional<LibraryPaths> library;
 };
 
 // The operator's window. It starts the worker, posts the operator's requests to it
@@ -135,7 +147,11 @@ private:
     void ShowBox(const std::string& text, const std::string& caption, BoxIcon icon);
 
     // The settings file (MainDlgSettings.cpp).
+    // The settings file read now, and the one a changed choice is written to (empty
+    // when it cannot be made: the choice then holds until the window closes).
     std::string SettingsPath() const;
+    std::string SettingsPathForWrite() const;
+    ProfileFile ReadSettings() const;
     void LoadPortSettings();
     void LoadBoardSettings();
     void SaveSetting(const char* section, const char* key, const QComboBox* list);

@@ -4,6 +4,7 @@
 
 #include "console/MainDlg.h"
 #include "console/ProfileWriter.h"
+#include "engine/PortChoices.h"
 #include "engine/ProfileFile.h"
 #include "engine/SharedState.h"
 
@@ -16,10 +17,27 @@ void Select(QComboBox* list, int index) { list->setCurrentIndex(index < list->co
 
 }  // namespace
 
-std::string CMainDlg::SettingsPath() const { return shared.LibraryFolder() + "/" + OperatorSettings::kFileName; }
+std::string CMainDlg::SettingsPath() const {
+    return services.library ? services.library->SettingsFileToRead()
+                            : shared.LibraryFolder() + "/" + OperatorSettings::kFileName;
+}
+
+std::string CMainDlg::SettingsPathForWrite() const {
+    if (!services.library)
+        return SettingsPath();
+    std::string error;
+    return services.library->PrepareSettingsForWrite(error) ? services.library->SettingsFile() : std::string();
+}
+
+ProfileFile CMainDlg::ReadSettings() const {
+    // A settings file that cannot be read leaves every choice at its default, as an
+    // absent one does; the operator is not interrupted.
+    std::string problem;
+    return ProfileFile::Load(SettingsPath(), problem);
+}
 
 void CMainDlg::LoadPortSettings() {
-    const ProfileFile p = ProfileFile::Load(SettingsPath());
+    const ProfileFile p = ReadSettings();
     Select(portList, p.GetInt("COM", "portno"));
     Select(baudList, p.GetInt("COM", "baudrate"));
     Select(parityList, p.GetInt("COM", "parity"));
@@ -28,7 +46,7 @@ void CMainDlg::LoadPortSettings() {
 }
 
 void CMainDlg::LoadBoardSettings() {
-    const ProfileFile p = ProfileFile::Load(SettingsPath());
+    const ProfileFile p = ReadSettings();
     Select(crystalList, p.GetInt("PLANT", "XTLO"));
     Select(flashStyleList, p.GetInt("PLANT", "flashstyle"));
 }
@@ -36,7 +54,9 @@ void CMainDlg::LoadBoardSettings() {
 void CMainDlg::SaveSetting(const char* section, const char* key, const QComboBox* list) {
     // Without a library folder, or with a file that cannot be written, the choice
     // holds until the window closes and the operator is not interrupted.
-    WriteProfileString(SettingsPath(), section, key, std::to_string(list->currentIndex()));
+    const std::string path = SettingsPathForWrite();
+    if (!path.empty())
+        WriteProfileString(path, section, key, std::to_string(list->currentIndex()));
 }
 
 void CMainDlg::ApplyPortSettings() {
@@ -51,11 +71,13 @@ void CMainDlg::ApplyPortSettings() {
 
 void CMainDlg::ShowPortDevices() {
     // The operator can see which device each port number means.
-    const OperatorSettings settings = OperatorSettings::Load(shared.LibraryFolder());
+    const OperatorSettings settings = OperatorSettings::Load(SettingsFolder(SettingsPath()));
+    const std::vector<SerialPortInfo> present = ListSerialPorts();
     QString all = QStringLiteral("Devices of the ports ([PORTS] in %1):").arg(QString::fromLatin1(OperatorSettings::kFileName));
     for (int n = 1; n <= kPortChoices; ++n) {
         const QString device = QString::fromStdString(settings.DeviceForPort(static_cast<unsigned>(n)));
-        portList->setItemData(n - 1, device, Qt::ToolTipRole);
+        portList->setItemData(n - 1, QString::fromStdString(PortTooltip(static_cast<unsigned>(n), settings, present)),
+                              Qt::ToolTipRole);
         all += QStringLiteral("\ncom%1: %2").arg(n).arg(device);
     }
     portList->setToolTip(all);

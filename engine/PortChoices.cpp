@@ -38,5 +38,8 @@ std::string PortTooltip(unsigned n, const OperatorSettings& settings, const std:
         if (port.device == device || Resolved(port.device) == wanted)
             return device + " " + PortState(port);
     }
-    return device + " (not present)";
+    // A device the list does not cover (a pseudo-terminal such as the virtual board's)
+    // is named as it is; only a missing one is called absent.
+    std::error_code error;
+    return std::filesystem::exists(device, error) ? device : device + " (not present)";
 }

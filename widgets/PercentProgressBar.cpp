@@ -19,8 +19,11 @@ CPercentProgressBar::CPercentProgressBar(QWidget* parent)
 void CPercentProgressBar::SetRange(int newLower, int newUpper) {
     lower = newLower;
     upper = newUpper;
+    const int previous = position;
     position = newLower;
     update();
+    if (position != previous)
+        emit PositionChanged(position);
 }
 
 void CPercentProgressBar::GetRange(int& outLower, int& outUpper) const {
@@ -35,8 +38,10 @@ void CPercentProgressBar::SetStep(int newStep) {
 int CPercentProgressBar::SetPos(int newPosition) {
     const int previous = position;
     position = newPosition;
-    if (newPosition != previous)
+    if (newPosition != previous) {
         update();
+        emit PositionChanged(position);
+    }
     return previous;
 }
 

@@ -39,6 +39,10 @@ public:
 
     QSize sizeHint() const override;
 
+signals:
+    // The position changed (for owners that follow it, e.g. tests and benchmarks).
+    void PositionChanged(int position);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
 

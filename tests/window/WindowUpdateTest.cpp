@@ -13,7 +13,7 @@ TEST_F(WindowTest, AFullUpdateThroughTheWindowFlashesTheBoard) {
     WriteSettings("[COM]\r\nportno=0\r\n[PLANT]\r\nXTLO=4\r\n[PORTS]\r\ncom1=" + board.Device() + "\r\n");
     OpenDialog();
     std::vector<int> progress;
-    QObject::connect(static_cast<QProgressBar*>(dlg->GetDlgItem(IDC_PROGRESS)), &QProgressBar::valueChanged,
+    QObject::connect(static_cast<CPercentProgressBar*>(dlg->GetDlgItem(IDC_PROGRESS)), &CPercentProgressBar::PositionChanged,
                      [&](int value) { progress.push_back(value); });
 
     files.openAnswers.push_back({Sample("FONT.bin"), Sample("LOGO.bin")});
