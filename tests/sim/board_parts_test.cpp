@@ -148,6 +148,18 @@ TEST(BoardCommandLine, DefaultsAndEveryOption) {
     EXPECT_EQ(o.progressGap.count(), 0);
 }
 
+TEST(BoardCommandLine, EveryFaultModeIsNamedAndDocumented) {
+    const std::string usage = BoardUsage();
+    for (const char* name : {"none", "silent", "double", "garbage", "hangup", "hasty", "coalesced"}) {
+        const auto mode = ParseFaultMode(name);
+        ASSERT_TRUE(mode) << name;
+        EXPECT_STREQ(FaultModeName(*mode), name);
+        if (*mode != FaultMode::None) {
+            EXPECT_NE(usage.find(std::string(name) + ":"), std::string::npos) << name;
+        }
+    }
+}
+
 TEST(BoardCommandLine, BadValuesAreUsageErrors) {
     std::string error;
     for (std::vector<const char*> args : std::vector<std::vector<const char*>>{
