@@ -18,7 +18,7 @@ BoardIo::Ms Left(BoardIo::Clock::time_point until) {
 }
 }  // namespace
 
-void BoardIo::Pump(Ms wait) { line_.Pump(wait, pending_); }
+void BoardIo::Pump(Ms wait) { line_.Pump(wait, pending_, stop_.WakeFd()); }
 
 std::vector<std::uint8_t> BoardIo::TakePending() {
     std::vector<std::uint8_t> out;
@@ -28,7 +28,7 @@ std::vector<std::uint8_t> BoardIo::TakePending() {
 
 WaitResult BoardIo::Receive(std::size_t count, std::vector<std::uint8_t>& out, Ms idle) {
     out.clear();
-    const std::uint64_t mark = line_.CloseCount();
+    const LineMark mark = line_.Mark();
     auto last_byte = Clock::now();
     for (;;) {
         const std::size_t take = std::min(count - out.size(), pending_.size());
@@ -38,9 +38,13 @@ WaitResult BoardIo::Receive(std::size_t count, std::vector<std::uint8_t>& out, M
             last_byte = Clock::now();
         }
         if (out.size() == count) return WaitResult::Done;
-        // A close is counted before the bytes written ahead of it are read, so
-        // once it shows and the queue is empty, no more bytes are coming.
-        if (line_.CloseCount() != mark && pending_.empty() && take == 0) return WaitResult::LineClosed;
+        // The bytes the tool wrote before letting go or reopening are read in the
+        // same pump that sees it, so once it shows and the queue is empty, no more
+        // bytes of this run are coming. Another program opening and closing the
+        // device does neither while the tool holds it.
+        if (pending_.empty() && take == 0 && (!line_.SlaveOpen() || line_.ReopenedSince(mark))) {
+            return WaitResult::LineClosed;
+        }
         if (StopRequested()) return WaitResult::Stopped;
         if (Clock::now() - last_byte >= idle) return WaitResult::TimedOut;
         Pump(Left(last_byte + idle));
@@ -72,7 +76,7 @@ WaitResult BoardIo::SendAndAwaitRead(std::uint8_t byte, Ms timeout) {
 WaitResult BoardIo::AwaitReopen(LineMark mark, Ms timeout) {
     const auto until = Clock::now() + timeout;
     for (;;) {
-        if (line_.CloseCount() != mark.closes && line_.OpenCount() != mark.opens) return WaitResult::Done;
+        if (line_.ReopenedSince(mark)) return WaitResult::Done;
         if (StopRequested()) return WaitResult::Stopped;
         if (Clock::now() >= until) return WaitResult::TimedOut;
         Pump(Left(until));

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <span>
@@ -8,19 +7,14 @@
 #include <vector>
 
 #include "sim/pty_line.h"
+#include "sim/stop_source.h"
 
 namespace kestrel::sim {
-
-// Where the line's open and close counts stood at some moment.
-struct LineMark {
-    std::uint64_t opens;
-    std::uint64_t closes;
-};
 
 enum class WaitResult {
     Done,
     TimedOut,
-    LineClosed,  // the tool closed the line before the wait was over
+    LineClosed,  // the tool let go of the line, or reopened it, before the wait was over
     Stopped,     // the board was asked to stop
 };
 
@@ -33,9 +27,9 @@ public:
     using Clock = std::chrono::steady_clock;
     using Ms = std::chrono::milliseconds;
 
-    BoardIo(PtyLine& line, const std::atomic<bool>& stop) : line_(line), stop_(stop) {}
+    BoardIo(PtyLine& line, const StopSource& stop) : line_(line), stop_(stop) {}
 
-    bool StopRequested() const { return stop_.load(); }
+    bool StopRequested() const { return stop_.Requested(); }
     PtyLine& Line() { return line_; }
 
     // Reads for at most `wait`.
@@ -45,16 +39,17 @@ public:
 
     // Moves exactly `count` bytes into `out` (fewer when the wait fails): ends
     // with TimedOut after `idle` without a byte, with LineClosed when the tool
-    // closed the line before they all came.
+    // left the line, or reopened it, before they all came.
     WaitResult Receive(std::size_t count, std::vector<std::uint8_t>& out, Ms idle);
 
     // Lets `span` pass, collecting whatever arrives.
     WaitResult Idle(Ms span);
 
-    LineMark Mark() const { return {line_.OpenCount(), line_.CloseCount()}; }
+    LineMark Mark() const { return line_.Mark(); }
 
     // Waits for the tool to close and reopen the line after `mark`. A tool that
-    // has reopened and closed again by the time the board looks counts too.
+    // has reopened and closed again by the time the board looks counts too;
+    // another program opening and closing the device does not.
     WaitResult AwaitReopen(LineMark mark, Ms timeout);
 
     // Waits for the tool to leave: the line closed and not reopened for `grace`.
@@ -76,7 +71,7 @@ public:
 
 private:
     PtyLine& line_;
-    const std::atomic<bool>& stop_;
+    const StopSource& stop_;
     std::vector<std::uint8_t> pending_;
 };
 

@@ -16,7 +16,8 @@ struct FaultName {
 };
 constexpr FaultName kFaultNames[] = {
     {FaultMode::None, "none"},       {FaultMode::Silent, "silent"}, {FaultMode::Double, "double"},
-    {FaultMode::Garbage, "garbage"}, {FaultMode::HangUp, "hangup"},
+    {FaultMode::Garbage, "garbage"}, {FaultMode::HangUp, "hangup"}, {FaultMode::Hasty, "hasty"},
+    {FaultMode::Coalesced, "coalesced"},
 };
 
 bool ParseMs(const char* text, std::chrono::milliseconds& out) {
@@ -48,7 +49,7 @@ const char* FaultModeName(FaultMode mode) {
 
 std::string BoardUsage() {
     return "usage: kestrel-board-sim [--crystal 4M|8M|13.5M|16M|27M] [--lib DIR] [--flash FILE] [--link PATH]\n"
-           "                         [--fault none|silent|double|garbage|hangup] [--once]\n"
+           "                         [--fault none|silent|double|garbage|hangup|hasty|coalesced] [--once]\n"
            "                         [--reply-gap-ms N] [--progress-gap-ms N] [--idle-timeout-ms N]\n"
            "A virtual set-top-box board on a pty: prints the device path on its first line,\n"
            "answers updates, erases and console commands, and on exit prints a summary of\n"
@@ -59,7 +60,12 @@ std::string BoardUsage() {
            "  --link PATH        also reach the line through this symlink\n"
            "  --fault MODE       silent: never answer; double: answer the wake-up with 'WW';\n"
            "                     garbage: answer it with bytes that are no reply; hangup:\n"
-           "                     close the line in the middle of the first section and exit\n"
+           "                     close the line in the middle of the first section and exit;\n"
+           "                     hasty: never wait for the tool to read a reply: each request\n"
+           "                     goes out once, the progress reports and 'D' one progress gap\n"
+           "                     apart whether the tool has read them or not; coalesced: send\n"
+           "                     the last progress report and 'D' in one write, which the tool\n"
+           "                     must answer with nothing (it cannot trust a two-byte read)\n"
            "  --once             exit when the first update ends: with 'D', or when the\n"
            "                     tool gives it up (closes the line or stops sending)\n"
            "  --reply-gap-ms N   pause after a request's data before the next request (400)\n"

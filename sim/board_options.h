@@ -15,6 +15,8 @@ enum class FaultMode {
     Double,   // answers the wake-up with two replies in one write
     Garbage,  // answers the wake-up with bytes that are no reply
     HangUp,   // closes the line in the middle of the first section
+    Hasty,      // never waits for the tool to read a reply before the next one
+    Coalesced,  // sends the last progress report and 'D' in one write
 };
 
 std::optional<FaultMode> ParseFaultMode(std::string_view text);

@@ -5,12 +5,24 @@
 namespace kestrel::sim {
 
 void CheckLog::Check(std::string name, bool held, std::string detail) {
+    const std::lock_guard lock(mutex_);
     checks_.push_back({std::move(name), held, std::move(detail)});
 }
 
-void CheckLog::Received(std::string what) { received_.push_back(std::move(what)); }
+void CheckLog::Received(std::string what) {
+    const std::lock_guard lock(mutex_);
+    received_.push_back(std::move(what));
+}
 
-void CheckLog::Note(std::string what) { notes_.push_back(std::move(what)); }
+void CheckLog::Note(std::string what) {
+    const std::lock_guard lock(mutex_);
+    notes_.push_back(std::move(what));
+}
+
+bool CheckLog::Made(const std::string& name) const {
+    const std::lock_guard lock(mutex_);
+    return std::any_of(checks_.begin(), checks_.end(), [&](const CheckResult& c) { return c.name == name; });
+}
 
 bool CheckLog::AllHeld() const { return FailedCount() == 0; }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -13,11 +14,17 @@ struct CheckResult {
     std::string detail;
 };
 
+// The board writes it from its own thread. Made() may be asked from any thread
+// while the board runs, so that a test can wait until the board has got as far
+// as a check; everything else is read once the board has ended.
 class CheckLog {
 public:
     void Check(std::string name, bool held, std::string detail = {});
     void Received(std::string what);
     void Note(std::string what);
+
+    // Whether a check of that name has been made yet.
+    bool Made(const std::string& name) const;
 
     bool AllHeld() const;
     std::size_t FailedCount() const;
@@ -32,6 +39,7 @@ public:
     std::string Summary(const std::string& title) const;
 
 private:
+    mutable std::mutex mutex_;
     std::vector<CheckResult> checks_;
     std::vector<std::string> received_;
     std::vector<std::string> notes_;

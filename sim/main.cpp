@@ -1,31 +1,18 @@
 // kestrel-board-sim: a virtual set-top-box board on a pty, for running and
 // testing the flashing tool without hardware.
 #include <atomic>
-#include <csignal>
 #include <cstdio>
 #include <string>
 
 #include "sim/board_options.h"
+#include "sim/stop_source.h"
 #include "sim/virtual_board.h"
-
-namespace {
-
-std::atomic<bool> g_stop{false};
-
-extern "C" void OnStopSignal(int) { g_stop.store(true); }
-
-void InstallStopHandlers() {
-    struct sigaction action{};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     using namespace kestrel::sim;
+    // First of all: a stop signal from now on waits for the board instead of
+    // ending it without a summary or slipping past its waits.
+    const StopSignals signals;
     BoardOptions options;
     std::string error;
     switch (ParseBoardArgs(argc, argv, options, error)) {
@@ -35,7 +22,10 @@ int main(int argc, char** argv) {
             return 2;
         case ParseOutcome::Run: break;
     }
-    InstallStopHandlers();
+    if (signals.Fd() < 0) {
+        std::fprintf(stderr, "kestrel-board-sim: %s\n", signals.Error().c_str());
+        return 2;
+    }
     VirtualBoard board(options);
     if (!board.Start(error)) {
         std::fprintf(stderr, "kestrel-board-sim: %s\n", error.c_str());
@@ -45,7 +35,8 @@ int main(int argc, char** argv) {
     // to know where to connect.
     std::printf("%s\n", board.DevicePath().c_str());
     std::fflush(stdout);
-    board.Run(g_stop);
+    const std::atomic<bool> no_other_stop{false};
+    board.Run(StopSource(no_other_stop, signals.Fd()));
     board.Shutdown();
     std::fputs(board.Summary().c_str(), stderr);
     return board.Log().AllHeld() ? 0 : 1;

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <thread>
 #include <unistd.h>
 
@@ -14,8 +15,17 @@ namespace kestrel::sim {
 
 namespace {
 // While the slave is closed the master reports a hang-up at once on every poll;
-// this is how long the line then sleeps instead of spinning.
+// this is how long the line then waits on its other descriptors instead of spinning.
 constexpr std::chrono::milliseconds kHangUpNap{3};
+
+// Waits until one of `fds` is readable or `wait` has passed.
+void WaitOn(pollfd* fds, nfds_t count, std::chrono::milliseconds wait) {
+    if (count == 0) {
+        std::this_thread::sleep_for(wait);
+        return;
+    }
+    ::poll(fds, count, static_cast<int>(wait.count()));
+}
 }  // namespace
 
 PtyLine::~PtyLine() { Close(); }
@@ -27,7 +37,9 @@ bool PtyLine::Open(std::string& error) {
         return false;
     }
     char name[128];
-    if (grantpt(master_) != 0 || unlockpt(master_) != 0 || ptsname_r(master_, name, sizeof name) != 0) {
+    int packet = 1;
+    if (grantpt(master_) != 0 || unlockpt(master_) != 0 || ptsname_r(master_, name, sizeof name) != 0 ||
+        ioctl(master_, TIOCPKT, &packet) != 0) {
         error = std::string("cannot set up the pty: ") + std::strerror(errno);
         Close();
         return false;
@@ -37,7 +49,7 @@ bool PtyLine::Open(std::string& error) {
     if (inotify_ >= 0) {
         // IN_ACCESS: the tool has read what the board sent, so a reply that gets
         // no answer can be followed by the next without the two meeting in one read.
-        watching_ = inotify_add_watch(inotify_, name, IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE | IN_ACCESS) >= 0;
+        watching_ = inotify_add_watch(inotify_, name, IN_CLOSE_WRITE | IN_CLOSE_NOWRITE | IN_ACCESS) >= 0;
     }
     return true;
 }
@@ -50,11 +62,6 @@ void PtyLine::Close() {
     watching_ = false;
 }
 
-bool PtyLine::SlaveOpen() const {
-    if (watching_) return open_files_ > 0;
-    return !hung_up_;
-}
-
 void PtyLine::TakeLineEvents() {
     if (!watching_) return;
     alignas(inotify_event) char buffer[4096];
@@ -64,30 +71,39 @@ void PtyLine::TakeLineEvents() {
         for (ssize_t at = 0; at < n;) {
             const auto* ev = reinterpret_cast<const inotify_event*>(buffer + at);
             if (ev->mask & IN_Q_OVERFLOW) {
-                // Counts are lost; from here on only the hang-up state is trusted.
+                // Closes are lost; from here on only the hang-up state is trusted.
                 watching_ = false;
                 return;
             }
-            if (ev->mask & IN_OPEN) {
-                ++open_files_;
-                ++opens_;
-            }
             if (ev->mask & IN_ACCESS) ++tool_reads_;
-            if (ev->mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) {
-                open_files_ = std::max<std::int64_t>(0, open_files_ - 1);
-                ++closes_;
-            }
+            // Two closes in a row may arrive as one event; a reopen needs only
+            // to know that some close came before its purge.
+            if (ev->mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) ++closes_;
             at += static_cast<ssize_t>(sizeof(inotify_event) + ev->len);
         }
     }
 }
 
+void PtyLine::NotePurge() {
+    // The tool's close returned before its reopen and purge began, so the close
+    // event is queued by now even if the last look at the watch missed it.
+    TakeLineEvents();
+    ++purges_;
+    closes_at_last_purge_ = closes_;
+}
+
 void PtyLine::ReadAll(std::vector<std::uint8_t>& out) {
-    std::uint8_t buffer[4096];
+    // In packet mode every read starts with a status byte: TIOCPKT_DATA before
+    // bytes the tool wrote, or a status of its own such as a purge.
+    std::uint8_t buffer[4097];
     for (;;) {
         const ssize_t n = ::read(master_, buffer, sizeof buffer);
         if (n > 0) {
-            out.insert(out.end(), buffer, buffer + n);
+            if (buffer[0] == TIOCPKT_DATA) {
+                out.insert(out.end(), buffer + 1, buffer + n);
+            } else if (buffer[0] & TIOCPKT_FLUSHREAD) {
+                NotePurge();
+            }
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
@@ -97,27 +113,22 @@ void PtyLine::ReadAll(std::vector<std::uint8_t>& out) {
     }
 }
 
-void PtyLine::Pump(std::chrono::milliseconds wait, std::vector<std::uint8_t>& out) {
+void PtyLine::Pump(std::chrono::milliseconds wait, std::vector<std::uint8_t>& out, int wake_fd) {
+    pollfd fds[3];
+    nfds_t count = 0;
+    if (master_ >= 0) fds[count++] = {master_, POLLIN | POLLPRI, 0};
+    if (inotify_ >= 0) fds[count++] = {inotify_, POLLIN, 0};
+    if (wake_fd >= 0) fds[count++] = {wake_fd, POLLIN, 0};
     if (master_ < 0) {
-        std::this_thread::sleep_for(std::min(wait, std::chrono::milliseconds(kHangUpNap)));
+        WaitOn(fds, count, std::min(wait, kHangUpNap));
         return;
     }
     TakeLineEvents();
-    pollfd fds[2] = {{master_, POLLIN, 0}, {inotify_, POLLIN, 0}};
-    const nfds_t count = inotify_ >= 0 ? 2 : 1;
-    int r = ::poll(fds, count, hung_up_ ? 0 : static_cast<int>(wait.count()));
-    bool hup = r > 0 && (fds[0].revents & (POLLHUP | POLLERR));
-    if (hup && !(fds[0].revents & POLLIN)) {
-        // Hung up and nothing to read: wait on the watch alone, briefly.
-        const auto nap = std::min(wait, std::chrono::milliseconds(kHangUpNap));
-        if (inotify_ >= 0) {
-            pollfd watch{inotify_, POLLIN, 0};
-            ::poll(&watch, 1, static_cast<int>(nap.count()));
-        } else {
-            std::this_thread::sleep_for(nap);
-        }
-    }
-    if (!watching_ && hup != hung_up_) ++(hup ? closes_ : opens_);
+    const int r = ::poll(fds, count, hung_up_ ? 0 : static_cast<int>(wait.count()));
+    const bool hup = r > 0 && (fds[0].revents & (POLLHUP | POLLERR));
+    // Hung up and nothing to read: wait on the other descriptors alone, briefly.
+    if (hup && !(fds[0].revents & (POLLIN | POLLPRI))) WaitOn(fds + 1, count - 1, std::min(wait, kHangUpNap));
+    if (!watching_ && hup && !hung_up_) ++closes_;
     hung_up_ = hup;
     ReadAll(out);
 }

@@ -10,15 +10,26 @@
 
 namespace kestrel::sim {
 
+// Where the line's close and purge counts stood at some moment.
+struct LineMark {
+    std::uint64_t closes;
+    std::uint64_t purges;
+};
+
 // The board's end of the serial line: the master side of a pty whose slave the
 // tool opens as its serial device.
 //
-// The board has to see every close and reopen of the line by the tool: that is
-// how the tool switches speed, and a switch to the same speed (a 27M board boots
-// at 115200) changes nothing else. The master's hang-up state shows a close only
-// while the slave stays closed, and the tool reopens within microseconds, so the
-// line also watches the slave's device node with inotify, whose open and close
-// events queue up until read. The hang-up state is the fallback when no watch
+// The board has to know when the tool has reopened the line: that is how the
+// tool switches speed, and a switch to the same speed (a 27M board boots at
+// 115200) changes nothing else. Opens and closes alone cannot tell: another
+// program that opens the device and is refused (a second tool, a prober) opens
+// and closes it too, and while it holds the device the tool's own close never
+// leaves the line free. What only the tool's reopen does is purge its input,
+// and the master learns of that in packet mode. So a reopen is a purge of the
+// slave's input that follows a close. Closes are watched with inotify on the
+// slave's device node, whose events queue up until read (the hang-up state of
+// the master shows a close only while nobody holds the slave, and the tool
+// reopens within microseconds); the hang-up state is the fallback when no watch
 // can be set.
 class PtyLine {
 public:
@@ -34,16 +45,25 @@ public:
 
     const std::string& SlavePath() const { return slave_path_; }
 
-    // Waits at most `wait` for bytes or a line event and appends what arrived.
-    // Line events are taken in before the bytes, so bytes the tool wrote before
-    // a close that has been counted are always read by the same call.
-    void Pump(std::chrono::milliseconds wait, std::vector<std::uint8_t>& out);
+    // Waits at most `wait` for bytes, a line event or `wake_fd` becoming
+    // readable, and appends what arrived. Closes are taken in before purges and
+    // bytes, so bytes the tool wrote before a close that has been counted are
+    // always read by the same call.
+    void Pump(std::chrono::milliseconds wait, std::vector<std::uint8_t>& out, int wake_fd = -1);
 
-    // Whether the tool holds the slave open, as of the last Pump.
-    bool SlaveOpen() const;
-    // Opens and closes of the slave seen so far.
-    std::uint64_t OpenCount() const { return opens_; }
-    std::uint64_t CloseCount() const { return closes_; }
+    // Whether anybody holds the slave open, as of the last Pump. A slave that
+    // has never been opened counts as held: the master reports a hang-up only
+    // once the last holder has gone.
+    bool SlaveOpen() const { return !hung_up_; }
+
+    LineMark Mark() const { return {closes_, purges_}; }
+    // Whether the tool has reopened the line after `mark`: a purge of its input
+    // came after a close that came after the mark. A program that opens the line
+    // beside the tool, or is refused, never purges it.
+    bool ReopenedSince(const LineMark& mark) const {
+        return purges_ != mark.purges && closes_at_last_purge_ > mark.closes;
+    }
+
     // Reads of the slave by the tool seen so far (0 forever without a watch).
     std::uint64_t ToolReadCount() const { return tool_reads_; }
     bool SeesToolReads() const { return watching_; }
@@ -58,15 +78,16 @@ public:
 private:
     void TakeLineEvents();
     void ReadAll(std::vector<std::uint8_t>& out);
+    void NotePurge();
 
     int master_ = -1;
     int inotify_ = -1;
     std::string slave_path_;
     bool watching_ = false;
     bool hung_up_ = false;
-    std::int64_t open_files_ = 0;
-    std::uint64_t opens_ = 0;
     std::uint64_t closes_ = 0;
+    std::uint64_t purges_ = 0;
+    std::uint64_t closes_at_last_purge_ = 0;
     std::uint64_t tool_reads_ = 0;
 };
 

@@ -59,18 +59,28 @@ bool UpdateSession::SettleAndCheckLine(unsigned baud, const std::string& check, 
     return true;
 }
 
-UpdateSession::Received UpdateSession::Ask(std::uint8_t request, std::size_t count, bool then_gap) {
-    Received r;
+bool UpdateSession::SendRequest(std::uint8_t request) {
+    // A hasty board sends its request once and goes on.
+    if (options_.fault == FaultMode::Hasty) {
+        io_.Send(request);
+        return true;
+    }
     // A request that reaches the tool just before it purges its input on a reopen
     // is lost; the tool reads every request it gets, so one left unread is sent again.
     for (int attempt = 0; attempt < kRequestAttempts; ++attempt) {
         const WaitResult read = io_.SendAndAwaitRead(request, kRequestReadLimit);
-        if (read == WaitResult::Stopped) {
-            r.result = read;
-            return r;
-        }
+        if (read == WaitResult::Stopped) return false;
         if (read == WaitResult::Done) break;
         log_.Note(std::string("request '") + static_cast<char>(request) + "' was not read; sent again");
+    }
+    return true;
+}
+
+UpdateSession::Received UpdateSession::Ask(std::uint8_t request, std::size_t count, bool then_gap) {
+    Received r;
+    if (!SendRequest(request)) {
+        r.result = WaitResult::Stopped;
+        return r;
     }
     r.result = io_.Receive(count, r.bytes, options_.idleTimeout);
     if (r.result != WaitResult::Done || !then_gap) return r;
@@ -125,7 +135,9 @@ SessionEnd UpdateSession::Run() {
             }
             return ExpectNoAnswer("no answer to garbage");
         case FaultMode::None:
-        case FaultMode::HangUp: break;
+        case FaultMode::HangUp:
+        case FaultMode::Hasty:
+        case FaultMode::Coalesced: break;
     }
 
     // Loader 1, at the boot speed. Its end is marked only by the tool closing
@@ -245,15 +257,28 @@ SessionEnd UpdateSession::Program(const SectionHeader& header, const std::vector
     const bool saved = flash_.Save(error);
     log_.Check("flash file written", saved, saved ? flash_.Path().string() : error);
 
-    for (std::uint8_t step = 1; step <= wire::kProgressSteps; ++step) {
+    const bool coalesce = options_.fault == FaultMode::Coalesced;
+    const std::uint8_t alone = coalesce ? wire::kProgressSteps - 1 : wire::kProgressSteps;
+    for (std::uint8_t step = 1; step <= alone; ++step) {
         // The tool may still be pacing its last write; each report waits for the
-        // tool's read of the one before, however long that takes.
-        if (io_.SendAndAwaitRead(step, kProgressReadLimit) == WaitResult::Stopped) return SessionEnd::Stopped;
+        // tool's read of the one before, however long that takes, unless the
+        // board is a hasty one.
+        if (options_.fault == FaultMode::Hasty) {
+            io_.Send(step);
+        } else if (io_.SendAndAwaitRead(step, kProgressReadLimit) == WaitResult::Stopped) {
+            return SessionEnd::Stopped;
+        }
         if (io_.Idle(options_.progressGap) == WaitResult::Stopped) return SessionEnd::Stopped;
     }
     const auto during = io_.TakePending();
     if (!during.empty()) {
         log_.Check("quiet line while programming", false, "the tool sent " + Bytes(during.size()));
+    }
+    if (coalesce) {
+        const std::uint8_t both[] = {wire::kProgressSteps, wire::kFinished};
+        io_.Send(both);
+        log_.Received("update ended with progress 16 and 'D' in one write, as the coalesced fault asks: " + outcome_);
+        return ExpectNoAnswer("no answer to coalesced replies");
     }
     const LineMark before_finish = io_.Mark();
     io_.Send(wire::kFinished);

@@ -16,7 +16,7 @@ enum class SessionEnd {
     Finished,   // 'D' sent
     Abandoned,  // the tool stopped sending, or sent something the board cannot go on from
     Refused,    // the section header announced data the board cannot take
-    Faulted,    // a fault mode ended it as the fault asks (no 'D' on purpose)
+    Faulted,    // a fault mode ended it as the fault asks (no 'D' of its own on purpose)
     HungUp,     // the board closed the line (hangup fault)
     Stopped,    // the board was asked to stop
 };
@@ -45,10 +45,12 @@ private:
     // Waits for the tool's speed and the settle time after a reopen, checks the
     // line, and flags bytes the tool sent before the board's `next_reply`.
     bool SettleAndCheckLine(unsigned baud, const std::string& check, const char* next_reply);
+    // Sends `request` as this board does; false when the board was asked to stop.
+    bool SendRequest(std::uint8_t request);
     // Sends `request` and takes `count` bytes, then (with `then_gap`) lets the
     // reply gap pass and counts what more arrived in it.
     Received Ask(std::uint8_t request, std::size_t count, bool then_gap = true);
-    // The fault modes that answer the wake-up wrongly: the tool must stay quiet.
+    // The fault modes whose replies the tool must drop: it must stay quiet.
     SessionEnd ExpectNoAnswer(const std::string& check);
     SessionEnd Silent();
     struct ReceivedSection {

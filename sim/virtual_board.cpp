@@ -106,7 +106,7 @@ SessionEnd VirtualBoard::Reboot(BoardIo& io, LineMark mark, bool& session_ran) {
     return end;
 }
 
-void VirtualBoard::Run(const std::atomic<bool>& stop) {
+void VirtualBoard::Run(const StopSource& stop) {
     BoardIo io(line_, stop);
     ConsolePatterns patterns;
     while (!io.StopRequested() && line_.IsOpen()) {

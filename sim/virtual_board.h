@@ -1,6 +1,5 @@
 #pragma once
 
-#include <atomic>
 #include <string>
 
 #include "sim/board_io.h"
@@ -10,6 +9,7 @@
 #include "sim/flash_store.h"
 #include "sim/loader_files.h"
 #include "sim/pty_line.h"
+#include "sim/stop_source.h"
 #include "sim/update_session.h"
 
 namespace kestrel::sim {
@@ -29,7 +29,7 @@ public:
 
     // Runs until `stop` is set, until the first update ends when the options
     // ask for one only, or until the board has hung up its line.
-    void Run(const std::atomic<bool>& stop);
+    void Run(const StopSource& stop);
 
     // Removes the link (if it still points at this board's line) and closes it.
     void Shutdown();

@@ -8,10 +8,10 @@
 #include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 #include "tests/sim/board_fixture.h"
+#include "tests/support/Waiting.h"
 
 extern char** environ;
 
@@ -54,18 +54,15 @@ public:
         std::string line;
         char c;
         pollfd p{out_, POLLIN, 0};
-        while (poll(&p, 1, 10000) > 0 && read(out_, &c, 1) == 1 && c != '\n') line.push_back(c);
+        while (poll(&p, 1, 60000) > 0 && read(out_, &c, 1) == 1 && c != '\n') line.push_back(c);
         return line;
     }
 
-    // Exit status, or -1 when the board had to be killed.
-    int Wait(Ms timeout = Ms{20000}) {
-        const auto until = std::chrono::steady_clock::now() + timeout;
+    // Exit status, or -1 when the board did not end (the limit only guards
+    // against a hang).
+    int Wait() {
         int status = 0;
-        while (waitpid(pid_, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() > until) return -1;
-            std::this_thread::sleep_for(Ms{10});
-        }
+        if (!WaitUntil([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, Ms{60000})) return -1;
         pid_ = -1;
         char buffer[4096];
         ssize_t n;
@@ -84,7 +81,7 @@ private:
 
 std::vector<std::string> Args(const BoardFolder& folder, const std::string& crystal) {
     return {"--crystal", crystal, "--lib", folder.Path().string(), "--flash", folder.Flash().string(),
-            "--reply-gap-ms", "30", "--progress-gap-ms", "5", "--idle-timeout-ms", "3000"};
+            "--reply-gap-ms", "30", "--progress-gap-ms", "5", "--idle-timeout-ms", "10000"};
 }
 
 TEST(BoardExecutable, UpdateThroughTheLinkEndsWithStatusZeroAndTheLinkRemoved) {
@@ -98,10 +95,7 @@ TEST(BoardExecutable, UpdateThroughTheLinkEndsWithStatusZeroAndTheLinkRemoved) {
     ASSERT_EQ(path.rfind("/dev/pts/", 0), 0u) << path;
     EXPECT_EQ(std::filesystem::read_symlink(link), path);
 
-    HostPlan plan;
-    plan.bootSpeed = B19200;
-    plan.loader1File = folder.Loader1();
-    plan.loader2File = folder.Loader2();
+    HostPlan plan = PlanFor(folder, B19200);
     plan.header = MakeHeader(0x1000, 0x1000, 0x1000, 0x1000, 0, 0, 0, 3000, 0, 0);
     const Bytes logo = Pattern(3000, 70);
     plan.data = {{'E', logo}};
@@ -123,10 +117,7 @@ TEST(BoardExecutable, AFailedCheckEndsWithStatusOne) {
     args.push_back("--once");
     SpawnedBoard board(args);
     ScriptedHost host(board.FirstLine());
-    HostPlan plan;
-    plan.bootSpeed = B115200;  // 4M boots at 9600
-    plan.loader1File = folder.Loader1();
-    plan.loader2File = folder.Loader2();
+    HostPlan plan = PlanFor(folder, B115200);  // 4M boots at 9600
     plan.header = MakeHeader(0x1000, 0x1000, 0x1000, 0x1000, 0, 0, 0, 0, 0xFFFFFFFF, 0);
     RunHostUpdate(host, plan);
     host.Close();
@@ -142,10 +133,7 @@ TEST(BoardExecutable, HangupExitsByItselfWithStatusZero) {
     args.insert(args.end(), {"--fault", "hangup"});
     SpawnedBoard board(args);
     ScriptedHost host(board.FirstLine());
-    HostPlan plan;
-    plan.bootSpeed = B115200;
-    plan.loader1File = folder.Loader1();
-    plan.loader2File = folder.Loader2();
+    HostPlan plan = PlanFor(folder, B115200);
     plan.header = MakeHeader(0x10000, 0x1000, 0x1000, 0x1000, 0x4000, 0, 0, 0, 0, 0);
     plan.data = {{'C', Pattern(0x4000, 80)}};
     EXPECT_EQ(RunHostUpdate(host, plan), "WZSC");
@@ -155,11 +143,26 @@ TEST(BoardExecutable, HangupExitsByItselfWithStatusZero) {
 
 TEST(BoardExecutable, StopSignalPrintsTheSummary) {
     BoardFolder folder;
-    SpawnedBoard board(Args(folder, "4M"));
-    ASSERT_FALSE(board.FirstLine().empty());
-    board.Signal(SIGTERM);
-    EXPECT_EQ(board.Wait(), 0);
-    EXPECT_NE(board.Stderr().find("checks:\n  none made"), std::string::npos) << board.Stderr();
+    {
+        // On the console, right after the board has started.
+        SpawnedBoard board(Args(folder, "4M"));
+        ASSERT_FALSE(board.FirstLine().empty());
+        board.Signal(SIGTERM);
+        EXPECT_EQ(board.Wait(), 0);
+        EXPECT_NE(board.Stderr().find("checks:\n  none made"), std::string::npos) << board.Stderr();
+    }
+    {
+        // In the middle of an update, while the board waits for loader 1.
+        SpawnedBoard board(Args(folder, "27M"));
+        ScriptedHost host(board.FirstLine());
+        ASSERT_TRUE(host.Open(B115200));
+        host.Write(Bytes(16, 0xFF));
+        ASSERT_TRUE(host.Open(B115200));
+        ASSERT_EQ(host.Read(1, Ms{60000}), Bytes{'W'});
+        board.Signal(SIGINT);
+        EXPECT_EQ(board.Wait(), 0);
+        EXPECT_NE(board.Stderr().find("[held]   line settings at boot speed"), std::string::npos) << board.Stderr();
+    }
 }
 
 TEST(BoardExecutable, BadOptionsAndMissingFilesEndWithStatusTwo) {

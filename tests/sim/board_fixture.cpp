@@ -5,6 +5,7 @@
 #include <stdlib.h>
 
 #include "sim/crystal.h"
+#include "tests/support/Waiting.h"
 
 namespace kestrel::sim::test {
 
@@ -35,7 +36,7 @@ BoardOptions BoardFolder::Options(const std::string& crystal) const {
     o.once = true;
     o.replyGap = Ms{30};
     o.progressGap = Ms{5};
-    o.idleTimeout = Ms{3000};
+    o.idleTimeout = Ms{10000};
     return o;
 }
 
@@ -48,7 +49,16 @@ RunningBoard::RunningBoard(BoardOptions options) : board_(std::move(options)) {
     std::string error;
     started_ = board_.Start(error);
     EXPECT_TRUE(started_) << error;
-    if (started_) thread_ = std::thread([this] { board_.Run(stop_); });
+    if (started_) {
+        thread_ = std::thread([this] {
+            board_.Run(stop_source_);
+            ended_.store(true);
+        });
+    }
+}
+
+bool RunningBoard::WaitForCheck(const std::string& name) const {
+    return WaitUntil([&] { return board_.Log().Made(name); }, std::chrono::seconds(60));
 }
 
 void RunningBoard::Join() {
@@ -58,6 +68,20 @@ void RunningBoard::Join() {
 void RunningBoard::Stop() {
     stop_.store(true);
     Join();
+}
+
+HostPlan PlanFor(const BoardFolder& folder, speed_t boot) {
+    HostPlan plan;
+    plan.bootSpeed = boot;
+    plan.loader1File = folder.Loader1();
+    plan.loader2File = folder.Loader2();
+    return plan;
+}
+
+std::string Progress() {
+    std::string s;
+    for (char i = 1; i <= 16; ++i) s.push_back(i);
+    return s;
 }
 
 ::testing::AssertionResult CheckHeld(const CheckLog& log, const std::string& name) {

@@ -39,6 +39,10 @@ public:
     // Waits for the board to end by itself (--once, hangup), or stops it.
     void Join();
     void Stop();
+    // Whether the board has ended by itself; it writes nothing more then.
+    bool Ended() const { return ended_.load(); }
+    // Waits (generously) until the board has made the check `name`.
+    bool WaitForCheck(const std::string& name) const;
     const CheckLog& Log() const { return board_.Log(); }
     std::string Summary() const { return board_.Summary(); }
     bool Started() const { return started_; }
@@ -46,9 +50,17 @@ public:
 private:
     VirtualBoard board_;
     std::atomic<bool> stop_{false};
+    StopSource stop_source_{stop_};
+    std::atomic<bool> ended_{false};
     std::thread thread_;
     bool started_ = false;
 };
+
+// The tool's plan of an update against a board with this folder's loaders.
+HostPlan PlanFor(const BoardFolder& folder, speed_t boot);
+
+// The programming reports 1 … 16 as the board sends them.
+std::string Progress();
 
 // Whether a check of that name was made and held (false when never made).
 ::testing::AssertionResult CheckHeld(const CheckLog& log, const std::string& name);

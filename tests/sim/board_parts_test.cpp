@@ -2,11 +2,15 @@
 // line settings, and its command line and flash file.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <fstream>
+#include <termios.h>
+#include <unistd.h>
 
 #include "sim/board_options.h"
 #include "sim/flash_store.h"
 #include "sim/line_settings.h"
+#include "sim/pty_line.h"
 #include "sim/loader_files.h"
 #include "sim/section_header.h"
 #include "tests/sim/board_fixture.h"
@@ -124,6 +128,43 @@ TEST(LineSettingsCheck, OnlyTheAskedSpeedIn8N1RawPasses) {
     EXPECT_NE(LineSettingsProblems(flow, 57600).find("software flow control"), std::string::npos);
 }
 
+TEST(BoardLine, OnlyTheToolsReopenCountsNotOtherOpenersOfTheDevice) {
+    PtyLine line;
+    std::string error;
+    ASSERT_TRUE(line.Open(error)) << error;
+    std::vector<std::uint8_t> bytes;
+    auto open_slave = [&] { return ::open(line.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); };
+    // The tool opens the line and purges its input, as its serial layer does.
+    int tool = open_slave();
+    ASSERT_GE(tool, 0);
+    tcflush(tool, TCIFLUSH);
+    line.Pump(Ms{0}, bytes);
+    const LineMark mark = line.Mark();
+
+    // A refused opener: open, close, nothing else.
+    ::close(open_slave());
+    line.Pump(Ms{0}, bytes);
+    EXPECT_FALSE(line.ReopenedSince(mark));
+    EXPECT_TRUE(line.SlaveOpen());
+
+    // The tool reopens while another program holds the device: the line is
+    // never free, yet the tool's purge after its close gives the reopen away.
+    const int other = open_slave();
+    ::close(tool);
+    tool = open_slave();
+    tcflush(tool, TCIFLUSH);
+    ::close(other);
+    line.Pump(Ms{0}, bytes);
+    EXPECT_TRUE(line.ReopenedSince(mark));
+    EXPECT_TRUE(line.SlaveOpen());
+
+    // The tool leaves: the line is free.
+    ::close(tool);
+    line.Pump(Ms{0}, bytes);
+    EXPECT_FALSE(line.SlaveOpen());
+    EXPECT_TRUE(bytes.empty());
+}
+
 TEST(BoardCommandLine, DefaultsAndEveryOption) {
     BoardOptions o;
     std::string error;
@@ -146,6 +187,18 @@ TEST(BoardCommandLine, DefaultsAndEveryOption) {
     EXPECT_TRUE(o.once);
     EXPECT_EQ(o.replyGap.count(), 7);
     EXPECT_EQ(o.progressGap.count(), 0);
+}
+
+TEST(BoardCommandLine, EveryFaultModeIsNamedAndDocumented) {
+    const std::string usage = BoardUsage();
+    for (const char* name : {"none", "silent", "double", "garbage", "hangup", "hasty", "coalesced"}) {
+        const auto mode = ParseFaultMode(name);
+        ASSERT_TRUE(mode) << name;
+        EXPECT_STREQ(FaultModeName(*mode), name);
+        if (*mode != FaultMode::None) {
+            EXPECT_NE(usage.find(std::string(name) + ":"), std::string::npos) << name;
+        }
+    }
 }
 
 TEST(BoardCommandLine, BadValuesAreUsageErrors) {

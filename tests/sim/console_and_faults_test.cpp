@@ -1,10 +1,15 @@
 // The booted board's console and the fault modes the tool's tests rely on.
 #include <gtest/gtest.h>
 
+#include "sim/console_text.h"
 #include "tests/sim/board_fixture.h"
+#include "tests/support/Waiting.h"
 
 namespace kestrel::sim::test {
 namespace {
+
+// Long enough for any loaded machine; a reply that comes arrives far sooner.
+constexpr Ms kGenerous{30000};
 
 // Wakes the board as the tool does and reopens at the boot speed.
 void WakeForUpdate(ScriptedHost& host, speed_t boot) {
@@ -13,22 +18,31 @@ void WakeForUpdate(ScriptedHost& host, speed_t boot) {
     ASSERT_TRUE(host.Open(boot));
 }
 
+// An update that stops right after sending its one logo section, so that the
+// test reads the programming reports itself.
+HostPlan LogoUpToProgramming(const BoardFolder& folder) {
+    HostPlan plan = PlanFor(folder, B115200);
+    plan.header = MakeHeader(0x1000, 0x1000, 0x1000, 0x1000, 0, 0, 0, 100, 0, 0);
+    plan.data = {{'E', Pattern(100, 5)}};
+    plan.returnAfter = 'E';
+    return plan;
+}
+
 TEST(BoardConsole, PcdemoPrintsItsLineAndResetWithoutReopenReboots) {
     BoardFolder folder;
     RunningBoard board(folder.Options("8M"));
     ScriptedHost host(board.Path());
     ASSERT_TRUE(host.Open(B115200));
-    host.Write(Bytes(16, 0xEE));
-    EXPECT_NE(host.ReadUntil("\r\n", Ms{3000}).find("PC demo mode started\r\n"), std::string::npos);
-    // A plain reset: the line stays open, so the board boots to its banner.
-    host.Write(Bytes(16, 0xFF));
-    const std::string banner = host.ReadUntil("Last update: none since power-on\r\n", Ms{3000});
-    EXPECT_NE(banner.find("Kestrel virtual board, crystal 8M\r\n"), std::string::npos) << banner;
-    EXPECT_NE(banner.find("Last update: none since power-on\r\n"), std::string::npos) << banner;
-    // Fifteen bytes are no pattern.
+    // Fifteen bytes are no pattern, and another byte starts the count afresh:
+    // only the sixteen that follow ask for the demo, once.
     host.Write(Bytes(15, 0xEE));
     host.Write(std::string("x"));
-    EXPECT_TRUE(host.ReadFor(Ms{200}).empty());
+    host.Write(Bytes(16, 0xEE));
+    EXPECT_EQ(host.ReadUntil("PC demo mode started\r\n", kGenerous), "PC demo mode started\r\n");
+    // A plain reset: the line stays open, so the board boots to its banner.
+    host.Write(Bytes(16, 0xFF));
+    const std::string banner = host.ReadUntil("Last update: none since power-on\r\n", kGenerous);
+    EXPECT_EQ(banner, BannerText("8M", "none since power-on"));
     host.Close();
     board.Stop();
     EXPECT_TRUE(board.Log().Checks().empty()) << board.Summary();
@@ -42,11 +56,12 @@ TEST(BoardFaults, SilentNeverAnswers) {
     ScriptedHost host(board.Path());
     ASSERT_TRUE(host.Open(B115200));
     host.Write(Bytes(16, 0xEE));
-    host.Write(Bytes(16, 0xFF));
     WakeForUpdate(host, B9600);
-    EXPECT_TRUE(host.ReadFor(Ms{600}).empty());
+    // The board has reached the point where it would ask for loader 1.
+    ASSERT_TRUE(board.WaitForCheck("line settings at boot speed"));
     host.Close();
     board.Join();  // --once: the tool leaving ends the session
+    EXPECT_EQ(host.Leftover(), Bytes{});
     EXPECT_TRUE(CheckHeld(board.Log(), "line settings at boot speed"));
     EXPECT_TRUE(board.Log().AllHeld()) << board.Summary();
 }
@@ -58,7 +73,7 @@ TEST(BoardFaults, DoubleSendsTwoRepliesInOneWriteAndExpectsNoAnswer) {
     RunningBoard board(options);
     ScriptedHost host(board.Path());
     WakeForUpdate(host, B115200);
-    const Bytes reply = host.Read(2, Ms{3000});
+    const Bytes reply = host.Read(2, kGenerous);
     EXPECT_EQ(reply, (Bytes{'W', 'W'}));
     host.Close();
     board.Join();
@@ -72,7 +87,7 @@ TEST(BoardFaults, DoubleCatchesAToolThatAnswersAnyway) {
     RunningBoard board(options);
     ScriptedHost host(board.Path());
     WakeForUpdate(host, B115200);
-    host.Read(2, Ms{3000});
+    host.Read(2, kGenerous);
     host.Write(Bytes{0x18});
     host.Close();
     board.Join();
@@ -86,8 +101,8 @@ TEST(BoardFaults, GarbageSendsOnlyBytesThatAreNoReply) {
     RunningBoard board(options);
     ScriptedHost host(board.Path());
     WakeForUpdate(host, B38400);
-    const Bytes garbage = host.ReadFor(Ms{500});
-    EXPECT_GE(garbage.size(), 3u);
+    const Bytes garbage = host.Read(5, kGenerous);
+    EXPECT_EQ(garbage.size(), 5u);
     const std::string replies = "WZSACFBED";
     for (std::uint8_t b : garbage) {
         EXPECT_EQ(replies.find(static_cast<char>(b)), std::string::npos) << int(b);
@@ -95,6 +110,7 @@ TEST(BoardFaults, GarbageSendsOnlyBytesThatAreNoReply) {
     }
     host.Close();
     board.Join();
+    EXPECT_EQ(host.Leftover(), Bytes{});
     EXPECT_TRUE(CheckHeld(board.Log(), "no answer to garbage")) << board.Summary();
 }
 
@@ -104,9 +120,7 @@ TEST(BoardFaults, HangupClosesTheLineInTheMiddleOfTheFirstSection) {
     options.fault = FaultMode::HangUp;
     options.once = false;  // the hang-up ends the board by itself
     RunningBoard board(options);
-    HostPlan plan;
-    plan.loader1File = folder.Loader1();
-    plan.loader2File = folder.Loader2();
+    HostPlan plan = PlanFor(folder, B9600);
     plan.header = MakeHeader(0x10000, 0x1000, 0x1000, 0x1000, 0x8000, 0, 0, 0, 0, 0);
     plan.data = {{'C', Pattern(0x8000, 60)}};
     ScriptedHost host(board.Path());
@@ -118,6 +132,49 @@ TEST(BoardFaults, HangupClosesTheLineInTheMiddleOfTheFirstSection) {
     ASSERT_FALSE(board.Log().Notes().empty());
     EXPECT_NE(board.Log().Notes().back().find("hung up after 16384 of 32768 bytes of the code section"),
               std::string::npos);
+}
+
+TEST(BoardFaults, HastySendsEveryReportWithoutWaitingForTheToolToReadIt) {
+    BoardFolder folder;
+    BoardOptions options = folder.Options("27M");
+    options.fault = FaultMode::Hasty;
+    RunningBoard board(options);
+    ScriptedHost host(board.Path());
+    EXPECT_EQ(RunHostUpdate(host, LogoUpToProgramming(folder)), "WZSE");
+    // The host reads nothing more. A board that waits for each read would have
+    // sent one report by now and be waiting for its read.
+    ASSERT_TRUE(WaitUntil([&] { return host.Queued() >= 17; }, kGenerous)) << host.Queued() << " bytes";
+    const Bytes all = host.Read(17, kGenerous);
+    EXPECT_EQ(std::string(all.begin(), all.end()), Progress() + "D");
+    ASSERT_TRUE(host.Open(B115200));  // as the tool does on 'D'
+    ASSERT_TRUE(board.WaitForCheck("line settings after the update"));
+    host.Close();
+    board.Join();
+    EXPECT_TRUE(board.Log().AllHeld()) << board.Summary();
+}
+
+TEST(BoardFaults, CoalescedSendsTheLastReportAndDInOneWriteAndExpectsNoAnswer) {
+    BoardFolder folder;
+    BoardOptions options = folder.Options("27M");
+    options.fault = FaultMode::Coalesced;
+    RunningBoard board(options);
+    ScriptedHost host(board.Path());
+    EXPECT_EQ(RunHostUpdate(host, LogoUpToProgramming(folder)), "WZSE");
+    for (std::uint8_t step = 1; step <= 15; ++step) EXPECT_EQ(host.Read(1, kGenerous), Bytes{step});
+    // Both bytes arrive with one write: they are there together the moment the
+    // first one is.
+    ASSERT_TRUE(WaitUntil([&] { return host.Queued() > 0; }, kGenerous));
+    EXPECT_EQ(host.Queued(), 2u);
+    EXPECT_EQ(host.Read(2, kGenerous), (Bytes{16, 'D'}));
+    // A tool that cannot trust a two-byte read answers nothing and gives up.
+    host.Close();
+    board.Join();
+    EXPECT_EQ(host.Leftover(), Bytes{});
+    EXPECT_TRUE(CheckHeld(board.Log(), "no answer to coalesced replies")) << board.Summary();
+    EXPECT_TRUE(board.Log().AllHeld()) << board.Summary();
+    const Bytes flash = folder.ReadFlash();
+    const Bytes logo = Pattern(100, 5);
+    EXPECT_TRUE(std::equal(logo.begin(), logo.end(), flash.begin() + 0x3000));
 }
 
 }  // namespace

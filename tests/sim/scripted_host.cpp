@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <thread>
 #include <unistd.h>
 
@@ -21,6 +23,12 @@ bool ScriptedHost::Open(speed_t speed, bool raw) {
     Close();
     fd_ = ::open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd_ < 0) return false;
+    // Waiting for the lock: a program that tries the device while this host is
+    // between a close and its reopen holds the lock only for a moment.
+    if (exclusive_ && flock(fd_, LOCK_EX) != 0) {
+        Close();
+        return false;
+    }
     termios t{};
     tcgetattr(fd_, &t);
     if (raw) {
@@ -82,20 +90,6 @@ Bytes ScriptedHost::Read(std::size_t count, Ms timeout) {
     return out;
 }
 
-Bytes ScriptedHost::ReadFor(Ms span) {
-    Bytes out;
-    const auto until = Clock::now() + span;
-    while (Clock::now() < until) {
-        const Bytes more = Read(4096, Ms{MsLeft(until)});
-        if (more.empty()) {
-            std::this_thread::sleep_for(Ms{std::min(5, MsLeft(until))});
-            continue;
-        }
-        out.insert(out.end(), more.begin(), more.end());
-    }
-    return out;
-}
-
 std::string ScriptedHost::ReadUntil(const std::string& needle, Ms timeout) {
     std::string text;
     const auto until = Clock::now() + timeout;
@@ -111,15 +105,56 @@ bool ScriptedHost::HungUp() {
     return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR));
 }
 
-std::string RunHostUpdate(ScriptedHost& host, const HostPlan& plan, Ms reply_timeout) {
+std::size_t ScriptedHost::Queued() {
+    int n = 0;
+    return fd_ >= 0 && ioctl(fd_, FIONREAD, &n) == 0 && n > 0 ? static_cast<std::size_t>(n) : 0;
+}
+
+Bytes ScriptedHost::Leftover() {
+    Close();
+    fd_ = ::open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    Bytes out;
+    std::uint8_t buffer[4096];
+    ssize_t n;
+    while (fd_ >= 0 && (n = ::read(fd_, buffer, sizeof buffer)) > 0) out.insert(out.end(), buffer, buffer + n);
+    Close();
+    return out;
+}
+
+namespace {
+// 2048-byte writes as the tool makes them, with its pause (shortened) after each.
+void WritePaced(ScriptedHost& host, const Bytes& bytes, Ms pause) {
+    for (std::size_t at = 0; at < bytes.size(); at += 2048) {
+        const std::size_t n = std::min<std::size_t>(2048, bytes.size() - at);
+        host.Write(std::span<const std::uint8_t>(bytes.data() + at, n));
+        std::this_thread::sleep_for(pause);
+    }
+}
+
+// The board's next reply, or nothing once the board has hung up or gone quiet.
+std::optional<std::uint8_t> NextReply(ScriptedHost& host, const BoardQuiet& quiet, Ms limit) {
+    const auto until = Clock::now() + limit;
+    while (Clock::now() < until) {
+        // Asked before the read: a quiet board wrote its last byte before it
+        // said so. The short wait lets that byte through the pty.
+        const bool done = quiet && quiet();
+        const Bytes r = host.Read(1, done ? Ms{50} : Ms{20});
+        if (!r.empty()) return r[0];
+        if (done || host.HungUp()) return std::nullopt;
+    }
+    return std::nullopt;
+}
+}  // namespace
+
+std::string RunHostUpdate(ScriptedHost& host, const HostPlan& plan, const BoardQuiet& quiet, Ms reply_timeout) {
     std::string replies;
     if (!host.Open(plan.operatorSpeed)) return "open failed";
     host.Write(Bytes(16, 0xFF));
     host.Open(plan.bootSpeed);
     for (;;) {
-        const Bytes r = host.Read(1, reply_timeout);
-        if (r.empty()) return replies;
-        const std::uint8_t reply = r[0];
+        const auto next = NextReply(host, quiet, reply_timeout);
+        if (!next) return replies;
+        const std::uint8_t reply = *next;
         replies.push_back(static_cast<char>(reply));
         switch (reply) {
             case 'W': {
@@ -132,28 +167,24 @@ std::string RunHostUpdate(ScriptedHost& host, const HostPlan& plan, Ms reply_tim
                     std::copy(plan.loader1File.begin() + 4, plan.loader1File.end() - 1, block.begin() + 1);
                 }
                 host.Write(block);
+                std::this_thread::sleep_for(plan.pause);
                 host.Open(B115200);
                 break;
             }
             case 'Z': {
                 const auto end = plan.loader2WithTrailer ? plan.loader2File.end() : plan.loader2File.end() - 1;
-                host.Write(Bytes(plan.loader2File.begin(), end));
+                WritePaced(host, Bytes(plan.loader2File.begin(), end), plan.pause);
                 break;
             }
             case 'S': host.Write(plan.header); break;
             case 'D': host.Open(B115200); return replies;
             default: {
                 const auto it = plan.data.find(reply);
-                if (it != plan.data.end()) {
-                    // Paced writes as the tool makes them, shortened.
-                    for (std::size_t at = 0; at < it->second.size(); at += 2048) {
-                        const std::size_t n = std::min<std::size_t>(2048, it->second.size() - at);
-                        host.Write(std::span<const std::uint8_t>(it->second.data() + at, n));
-                    }
-                }
+                if (it != plan.data.end()) WritePaced(host, it->second, plan.pause);
                 break;
             }
         }
+        if (plan.returnAfter == reply) return replies;
     }
 }
 

@@ -2,26 +2,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
 #include <fstream>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include "tests/sim/board_fixture.h"
 
 namespace kestrel::sim::test {
 namespace {
 
-std::string Progress() {
-    std::string s;
-    for (char i = 1; i <= 16; ++i) s.push_back(i);
-    return s;
-}
-
-HostPlan PlanFor(const BoardFolder& folder, speed_t boot) {
-    HostPlan plan;
-    plan.bootSpeed = boot;
-    plan.loader1File = folder.Loader1();
-    plan.loader2File = folder.Loader2();
-    return plan;
-}
+constexpr Ms kGenerous{30000};
 
 TEST(UpdateExchange, SectionsLandAtTheirAreaStartsAndEveryCheckHolds) {
     BoardFolder folder;
@@ -37,7 +29,7 @@ TEST(UpdateExchange, SectionsLandAtTheirAreaStartsAndEveryCheckHolds) {
     EXPECT_EQ(RunHostUpdate(host, plan), "WZSCFBE" + Progress() + "D");
     // After 'D' the board boots and tells what it got.
     EXPECT_NE(host.ReadUntil("Last update: code 300 bytes, font 4096 bytes, bitmap 5 bytes, logo 77 bytes\r\n",
-                             Ms{3000})
+                             kGenerous)
                   .find("Last update: code 300 bytes"),
               std::string::npos);
     host.Close();
@@ -118,7 +110,7 @@ TEST(UpdateExchange, ALineThatRewritesBytesIsAFailedCheck) {
     ASSERT_TRUE(host.Open(B115200));
     host.Write(Bytes(16, 0xFF));
     ASSERT_TRUE(host.Open(B115200, /*raw=*/false));  // canonical input, echo, CR/LF translation
-    host.ReadFor(Ms{200});
+    ASSERT_TRUE(board.WaitForCheck("line settings at boot speed"));
     host.Close();
     board.Stop();
     EXPECT_TRUE(CheckFailed(board.Log(), "line settings at boot speed", "canonical"));
@@ -153,7 +145,7 @@ TEST(UpdateExchange, AShortSectionEndsTheUpdateWithoutProgramming) {
     plan.header = MakeHeader(0x1000, 0x1000, 0x1000, 0x1000, 0, 0, 50, 0, 0, 0);
     plan.data = {{'B', Pattern(49, 50)}};
     ScriptedHost host(board.Path());
-    EXPECT_EQ(RunHostUpdate(host, plan, Ms{1000}), "WZSB");
+    EXPECT_EQ(RunHostUpdate(host, plan, [&] { return board.Ended(); }), "WZSB");
     host.Close();
     board.Join();
     EXPECT_TRUE(CheckFailed(board.Log(), "bitmap section", "received 49 of 50 bytes, then nothing"));
@@ -171,7 +163,7 @@ TEST(UpdateExchange, AfterAnAbandonedUpdateTheNextWakeUpStartsAfresh) {
     plan.header = MakeHeader(0x1000, 0x1000, 0x1000, 0x1000, 8, 0, 0, 0, 0, 0);
     plan.data = {{'C', Pattern(7, 90)}};  // one byte short: the board gives up
     ScriptedHost host(board.Path());
-    EXPECT_EQ(RunHostUpdate(host, plan, Ms{1000}), "WZSC");
+    EXPECT_EQ(RunHostUpdate(host, plan, [&] { return board.Log().Made("code section"); }), "WZSC");
     plan.data = {{'C', Pattern(8, 91)}};
     EXPECT_EQ(RunHostUpdate(host, plan), "WZSC" + Progress() + "D");
     host.Close();
@@ -188,10 +180,71 @@ TEST(UpdateExchange, AHeaderThatOverflowsTheFlashIsRefused) {
     HostPlan plan = PlanFor(folder, B9600);
     plan.header = MakeHeader(0x60000, 0x40000, 0x20000, 0x20000, 0, 0, 0, 0x50000, 0, 0);
     ScriptedHost host(board.Path());
-    EXPECT_EQ(RunHostUpdate(host, plan, Ms{1000}), "WZS");
+    EXPECT_EQ(RunHostUpdate(host, plan, [&] { return board.Ended(); }), "WZS");
     host.Close();
     board.Join();
     EXPECT_TRUE(CheckFailed(board.Log(), "section header", "logo of 0x50000 bytes at 0xC0000 runs past the end"));
+}
+
+// Another program trying the board's device while an update runs, over and
+// over: a second serial tool that opens it, is refused the lock the running
+// tool holds and closes it again, and a prober that opens and closes it.
+class ForeignOpener {
+public:
+    explicit ForeignOpener(std::string path) : path_(std::move(path)), thread_([this] { Loop(); }) {}
+    ~ForeignOpener() { Stop(); }
+    void Stop() {
+        stop_.store(true);
+        if (thread_.joinable()) thread_.join();
+    }
+    int Refused() const { return refused_.load(); }
+
+private:
+    void Loop() {
+        for (unsigned attempt = 0; !stop_.load(); ++attempt) {
+            const int fd = ::open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+            if (fd < 0 && errno == EBUSY) ++refused_;
+            if (fd >= 0) {
+                if (attempt % 2 == 0 && flock(fd, LOCK_EX | LOCK_NB) != 0) ++refused_;
+                ::close(fd);
+            }
+            // Paces the disturbance so that it spans the whole update.
+            std::this_thread::sleep_for(Ms{2});
+        }
+    }
+
+    std::string path_;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> refused_{0};
+    std::thread thread_;
+};
+
+TEST(UpdateExchange, OtherProgramsOpeningTheDeviceDoNotDisturbAnUpdate) {
+    // 27M boots at full speed, so only the reopen itself marks loader 1's end;
+    // 8M changes speed as well.
+    for (const auto& [crystal, boot] : {std::pair{"27M", B115200}, std::pair{"8M", B19200}}) {
+        SCOPED_TRACE(crystal);
+        BoardFolder folder;
+        RunningBoard board(folder.Options(crystal));
+        HostPlan plan = PlanFor(folder, boot);
+        const Bytes code = Pattern(5000, 100);
+        plan.header = MakeHeader(0x2000, 0x1000, 0x1000, 0x1000, 5000, 0, 0, 0, 0, 0);
+        plan.data = {{'C', code}};
+        // Pauses keep the board waiting for data and for the reopen while the
+        // other program comes and goes.
+        plan.pause = Ms{40};
+        ScriptedHost host(board.Path(), /*exclusive=*/true);
+        ForeignOpener other(board.Path());
+        EXPECT_EQ(RunHostUpdate(host, plan, [&] { return board.Ended(); }), "WZSC" + Progress() + "D");
+        other.Stop();
+        // It was refused, so it tried while the update held the device.
+        EXPECT_GT(other.Refused(), 0);
+        host.Close();
+        board.Join();
+        EXPECT_TRUE(board.Log().AllHeld()) << board.Summary();
+        const Bytes flash = folder.ReadFlash();
+        EXPECT_TRUE(std::equal(code.begin(), code.end(), flash.begin()));
+    }
 }
 
 }  // namespace
