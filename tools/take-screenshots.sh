@@ -68,6 +68,13 @@ shot() {  # name, window
 
 start_window "${samples[@]}"
 shot window "$window"
+# The pointer on Open File: its orange hover rim (the button sits at 119,86 of the
+# dialog's 242x144 units).
+eval "$(xdotool getwindowgeometry --shell "$window")"
+xdotool mousemove --window "$window" $((WIDTH * 147 / 242)) $((HEIGHT * 92 / 144))
+sleep 0.5
+shot window-hover "$window"
+xdotool mousemove --window "$window" 2 2
 xdotool key --clearmodifiers alt+u
 sleep 3.5
 shot window-updating "$window"
@@ -75,7 +82,6 @@ sleep 8
 shot window-finished "$window"
 
 # The window's own menu, and the about box from it.
-eval "$(xdotool getwindowgeometry --shell "$window")"
 xdotool mousemove $((X + 8)) $((Y + 110)) click 3
 sleep 0.5
 # The menu is a window of its own over the main one: cut the frame's area from the screen.
