@@ -210,6 +210,34 @@ TEST_F(EndToEnd, TwoRepliesInOneReadAreNotAnswered) {
     EXPECT_NE(board->Report().find("no answer to a doubled reply"), std::string::npos) << board->Report();
 }
 
+TEST_F(EndToEnd, AHastyBoardIsFollowedAndCoalescedLastRepliesEndInATimeout) {
+    // A board that never waits for the tool to read its replies still gets its update.
+    {
+        // Its reports come 250 ms apart, so even a loaded machine reads each one alone.
+        auto board = StartBoard({"--crystal", "27M", "--fault", "hasty", "--once", "--progress-gap-ms", "250"});
+        NoPause sleeper;
+        const CommandRun r = Command(
+            RunUpdateCommand, {"update", "--device", board->Device(), "--crystal", "27M", Sample("FONT.bin")}, sleeper);
+        EXPECT_EQ(r.status, 0) << r.out << r.err;
+        ExpectLogInOrder(r.out, {"4.Programing flash....", "5.Update finished!!!"});
+        EXPECT_EQ(board->Wait(), 0) << board->Report();
+    }
+    // The last progress report and 'D' in one read: the read is not answered, and the
+    // run ends with the timeout, never as a success.
+    auto board = StartBoard({"--crystal", "27M", "--fault", "coalesced"});
+    NoPause sleeper;
+    const CommandRun r = Command(RunUpdateCommand,
+                                 {"update", "--device", board->Device(), "--crystal", "27M", "--timeout", "1",
+                                  Sample("FONT.bin")},
+                                 sleeper);
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    ExpectLogInOrder(r.out, {"4.Programing flash...."});
+    EXPECT_EQ(r.out.find("5.Update finished!!!"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("no reply from the board for 1 s while waiting for"), std::string::npos) << r.err;
+    board->Stop();
+    EXPECT_NE(board->Report().find("no answer to coalesced replies"), std::string::npos) << board->Report();
+}
+
 TEST_F(EndToEnd, ABoardHangingUpMidSectionIsReportedOnce) {
     std::vector<uint8_t> map(0x60000, 0x42);
     WriteFile(Work("map.bin"), map);
