@@ -9,6 +9,7 @@
 
 #include "engine/Messages.h"
 #include "engine/MessageQueue.h"
+#include "engine/NotedBoxes.h"
 #include "engine/OwnerInterfaces.h"
 #include "engine/SharedState.h"
 #include "engine/Sleeper.h"
@@ -91,7 +92,7 @@ private:
 
     SharedState& shared;
     IWindowPoster& OwnerWnd;
-    IMessageBoxOwner& boxes;
+    NotedBoxes boxes;  // the owner's boxes, noted on the line's trace too
     ISleeper& sleeper;
     std::unique_ptr<ISerialLine> Comm;
     CMessageQueue queue;

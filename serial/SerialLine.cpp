@@ -99,6 +99,7 @@ bool CSerialLine::OpenPort(uint32_t n, const std::string& settings) {
         lastOpenError = "the line settings \"" + settings + "\" cannot be set";
         return false;
     }
+    if (auto t = Trace()) t->Open(deviceName, settings);
     return true;
 }
 
@@ -197,6 +198,7 @@ void CSerialLine::CloseDevice() {
         ioctl(fd, TIOCNXCL);
     exclusiveHere = false;
     ::close(fd);
+    if (auto t = Trace()) t->Close();
 }
 
 void CSerialLine::PurgeInput() {
@@ -236,6 +238,7 @@ uint32_t CSerialLine::ReadAvailable(uint8_t* buffer, uint32_t maxBytes, uint32_t
     const ssize_t got = ::read(fd, buffer, want);
     if (got <= 0)
         return 0;
+    if (auto t = Trace()) t->Rx(buffer, static_cast<size_t>(got));
     // Whatever this read left queued, the rest of a longer burst or bytes that came
     // meanwhile, gets a notice of its own from the monitor.
     inputConsumed = true;
@@ -272,6 +275,7 @@ uint32_t CSerialLine::WriteBytes(const uint8_t* buffer, uint32_t length) {
             break;
     }
     if (written > 0) {
+        if (auto t = Trace()) t->Tx(buffer, written);
         txPending = true;
         WakeMonitor();
     }
@@ -363,6 +367,20 @@ void CSerialLine::SetDeviceResolver(DeviceResolver r) { resolver = std::move(r);
 void CSerialLine::SetMessageBoxHook(MessageBoxHook hook) {
     std::lock_guard lock(hookMutex);
     messageBox = std::move(hook);
+}
+
+void CSerialLine::SetTrace(std::shared_ptr<WireTrace> t) {
+    std::lock_guard lock(hookMutex);
+    trace = std::move(t);
+}
+
+std::shared_ptr<WireTrace> CSerialLine::Trace() const {
+    std::lock_guard lock(hookMutex);
+    return trace;
+}
+
+void CSerialLine::Note(const std::string& text) {
+    if (auto t = Trace()) t->Note(text);
 }
 
 std::string CSerialLine::DeviceName() const { return deviceName; }
@@ -474,4 +492,7 @@ void CSerialLine::NotifyRlsd() { Post(WM_SERIAL_RLSD, 0); }
 void CSerialLine::NotifyBreak() { Post(WM_SERIAL_BREAK, 0); }
 void CSerialLine::NotifyTxEmpty() { Post(WM_SERIAL_TXEMPTY, 0); }
 void CSerialLine::NotifyError(uint32_t errorMask) { Post(WM_SERIAL_ERROR, errorMask); }
-void CSerialLine::NotifyLineLost() { Post(WM_SERIAL_LINE_LOST, openCount.load()); }
+void CSerialLine::NotifyLineLost() {
+    if (auto t = Trace()) t->Lost();
+    Post(WM_SERIAL_LINE_LOST, openCount.load());
+}
