@@ -10,6 +10,7 @@
 
 #include "cli/FlashSession.h"
 #include "engine/Crystals.h"
+#include "serial/WireTrace.h"
 
 namespace {
 
@@ -27,21 +28,25 @@ const char* const kUpdateHelp =
     "  --lib DIR       library folder (default: Lib/ beside the executable)\n"
     "  --reserve       set the reserve-program flag in the section header\n"
     "  --timeout S     give up after S seconds without a reply from the board\n"
+    "  --trace FILE    record every byte on the line in FILE ('kestrel-cli trace FILE' reads it)\n"
     "Exit status: 0 flashed, 1 failed, 2 usage error, 130 cancelled.\n";
 
 const char* const kEraseHelp =
     "usage: kestrel-cli erase (--device PATH | --port N) [--crystal ...] [--lib DIR] [--timeout SECONDS]\n"
-    "Erases the board's whole flash (the \"initflash\" console command).\n";
+    "Erases the board's whole flash (the \"initflash\" console command).\n"
+    "  --trace FILE    record every byte on the line in FILE\n";
 
 const char* const kConsoleHelp =
     "usage: kestrel-cli console (--device PATH | --port N) [--settings 115200,N,8,1] [--save FILE]\n"
     "Shows the board's console output line by line; each line typed on standard input\n"
     "(\"reset\", \"pcdemo\", \"initflash\") is sent as a console command. Ends at the end of\n"
-    "input or on Ctrl-C; --save writes the lines to FILE, CR LF ended.\n";
+    "input or on Ctrl-C; --save writes the lines to FILE, CR LF ended.\n"
+    "  --trace FILE    record every byte on the line in FILE\n";
 
 struct Parsed {
     SessionOptions session;
     std::string saveFile;
+    std::string traceFile;
     std::vector<std::string> files;
     bool help = false;
 };
@@ -61,7 +66,7 @@ bool ParsePositive(const char* text, long max, long& value) {
 
 // Returns false (after saying why on err) for a usage error.
 bool Parse(int argc, char** argv, bool update, bool console, std::ostream& err, Parsed& p) {
-    enum { kDevice = 1, kPort, kCrystal, kLib, kReserve, kTimeout, kSettings, kSave, kHelp };
+    enum { kDevice = 1, kPort, kCrystal, kLib, kReserve, kTimeout, kSettings, kSave, kTrace, kHelp };
     const option all[] = {{"device", required_argument, nullptr, kDevice},
                           {"port", required_argument, nullptr, kPort},
                           {"crystal", required_argument, nullptr, kCrystal},
@@ -70,6 +75,7 @@ bool Parse(int argc, char** argv, bool update, bool console, std::ostream& err, 
                           {"timeout", required_argument, nullptr, kTimeout},
                           {"settings", required_argument, nullptr, kSettings},
                           {"save", required_argument, nullptr, kSave},
+                          {"trace", required_argument, nullptr, kTrace},
                           {"help", no_argument, nullptr, kHelp},
                           {nullptr, 0, nullptr, 0}};
     optind = 0;  // fresh parse, also when called more than once in a process
@@ -118,6 +124,7 @@ bool Parse(int argc, char** argv, bool update, bool console, std::ostream& err, 
                 goto unknown;
             p.saveFile = optarg;
             break;
+        case kTrace: p.traceFile = optarg; break;
         case 'h':
         case kHelp: p.help = true; return true;
         default:
@@ -163,6 +170,11 @@ int RunWithSession(int argc, char** argv, const CommandContext& ctx, bool update
     if (p.help) {
         ctx.out << help;
         return 0;
+    }
+    std::string why;
+    if (!p.traceFile.empty() && !(p.session.trace = WireTrace::Create(p.traceFile, why))) {
+        ctx.err << argv[0] << ": cannot record the wire trace: " << why << "\n";
+        return FlashSession::kFailed;
     }
     FlashSession session(p.session, ctx.sleeper, ctx.out, ctx.err, ctx.errIsTerminal, ctx.interrupts);
     if (!session.OpenLine())

@@ -35,6 +35,7 @@ FlashSession::FlashSession(SessionOptions o, ISleeper& s, std::ostream& outStrea
     } else {
         line->SetDeviceResolver([this](uint32_t n) { return settings.DeviceForPort(n); });
     }
+    line->SetTrace(options.trace);
     worker = std::make_unique<CUIThread>(shared, owner, owner, sleeper, std::move(line));
     worker->Start();
 }

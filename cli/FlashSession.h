@@ -15,6 +15,7 @@
 #include "engine/Sleeper.h"
 
 class CUIThread;
+class WireTrace;
 
 struct SessionOptions {
     std::string device;         // --device: the line to use, as port 1
@@ -24,6 +25,7 @@ struct SessionOptions {
     bool reserve = false;       // --reserve
     int timeoutSeconds = 0;     // --timeout; 0 waits for the board as long as it takes
     std::string lineSettings;   // --settings (console); else the settings file's line
+    std::shared_ptr<WireTrace> trace;  // --trace: every byte on the line, recorded
 };
 
 // One headless run of the worker: it opens the line, loads the update files and

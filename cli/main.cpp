@@ -8,6 +8,7 @@
 
 #include "cli/FlashCommands.h"
 #include "cli/SaveCommand.h"
+#include "cli/TraceCommand.h"
 
 namespace {
 
@@ -26,6 +27,7 @@ const char* const kHelp =
     "  erase    erase the board's flash\n"
     "  console  show the board's console and send it console commands\n"
     "  save     build a flash image from update files and save it\n"
+    "  trace    explain a wire trace recorded with --trace\n"
     "'kestrel-cli COMMAND --help' explains each command.\n";
 
 }  // namespace
@@ -42,6 +44,8 @@ int main(int argc, char** argv) {
     }
     if (command == "save")
         return RunSaveCommand(argc - 1, argv + 1);
+    if (command == "trace")
+        return RunTraceCommand(argc - 1, argv + 1);
 
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
