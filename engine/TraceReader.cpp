@@ -261,7 +261,10 @@ private:
         line.meaning = "line opened at " + std::to_string(*b) + " baud";
         if (baud && *b != baud)
             line.meaning += " (speed change from " + std::to_string(baud) + ")";
-        if (updating && stage == Stage::WokenUp) {
+        if (stage == Stage::WokenUp) {
+            // A wake-up followed by a reopen is an update's start; without one it was
+            // the "reset" console command.
+            updating = true;
             if (const CrystalChoice* c = CrystalForBootSpeed(*b)) {
                 crystal = c;
                 line.meaning += ": the boot speed of crystal " + std::string(c->text) + ", waiting for the board's 'W'";
@@ -272,6 +275,7 @@ private:
             stageMicros = e.micros;
         } else if (updating && stage == Stage::Loader1Sent && *b == kFullSpeed) {
             line.meaning += ": full speed for loader 2, waiting for 'Z'";
+            loader1Done = true;
         }
         baud = *b;
         lineOpen = true;
@@ -319,14 +323,19 @@ private:
         switch (stage) {
         case Stage::WokenUp: return "just after the wake-up";
         case Stage::AwaitingW: return "waiting for the board's first request ('W') at its boot speed";
-        case Stage::Loader1Sent: return "sending loader 1";
-        case Stage::Loader2Sent: return "sending loader 2";
-        case Stage::Header: return "sending the section header";
+        case Stage::Loader1Sent: return loader1Done ? "after loader 1, waiting for 'Z'" : "sending loader 1";
+        case Stage::Loader2Sent: return "in loader 2 (after " + std::to_string(requestBytes) + " of its bytes)";
+        case Stage::Header:
+            return requestBytes ? "after the section header, waiting for a section request" : "waiting to send the section header";
         case Stage::Section: {
+            const uint32_t announced = LengthOf(sectionLetter);
+            if (announced && announced != kEraseLength && sectionOffset >= announced)
+                return std::string("after the whole ") + SectionName(sectionLetter) + " section";
             std::string where = std::string("in the ") + SectionName(sectionLetter) + " section";
             if (blocksSent)
-                where += " (after " + std::to_string(sectionOffset) + " of its bytes, in " + std::to_string(blocksSent) +
-                         " writes)";
+                where += " (after " + std::to_string(sectionOffset) + " of its " +
+                         (announced && announced != kEraseLength ? std::to_string(announced) + " " : std::string()) +
+                         "bytes, in " + std::to_string(blocksSent) + " writes)";
             return where;
         }
         case Stage::Programming: return "while the board programmed its flash (" + std::to_string(progress) + "/16)";
@@ -358,8 +367,11 @@ private:
         if (!lineOpen)
             Warn("written while the trace shows the line closed");
 
+        requestBytes += b.size();
         if (b.size() == kWakeUpLength && std::all_of(b.begin(), b.end(), [](uint8_t x) { return x == kWakeUpByte; })) {
             line.meaning = "wake-up (16 x 0xFF): the board is asked to reset";
+            if (updating && !finished)
+                Warn("a new start: the update before stopped " + Where());
             StartUpdate(e.micros);
             neededMs = kWakeUpPauseMs;
             why = "after the wake-up";
@@ -459,9 +471,8 @@ private:
     }
 
     void StartUpdate(int64_t micros) {
-        if (updating && !finished)
-            abandoned = true;
-        updating = true;
+        updating = false;
+        loader1Done = false;
         finished = false;
         stage = Stage::WokenUp;
         stageMicros = micros;
@@ -505,6 +516,7 @@ private:
         }
         lastReply = r;
         lastReplyMicros = e.micros;
+        requestBytes = 0;
         stageMicros = e.micros;
         switch (r) {
         case 'W':
@@ -581,7 +593,8 @@ private:
     int64_t endMicros = 0, lastEventMicros = 0, closedMicros = -1;
     int64_t wireBusyUntil = 0;  // when the bytes written so far have all left the line
 
-    bool updating = false, finished = false, abandoned = false;
+    bool updating = false, finished = false, loader1Done = false;
+    uint64_t requestBytes = 0;  // written since the board's last reply
     Stage stage = Stage::Idle;
     int64_t stageMicros = 0, wakeUpMicros = 0, lastReplyMicros = 0;
     Request request = Request::None;
@@ -600,7 +613,9 @@ private:
 
 std::string Explainer::Verdict() const {
     if (!updating)
-        return "No update in this trace (no wake-up was sent).";
+        return stage == Stage::WokenUp ? "No update in this trace: the last wake-up (16 x 0xFF) was not followed by a reopen "
+                                         "at a boot speed, so it was the \"reset\" console command."
+                                       : "No update in this trace (no wake-up was sent).";
     if (finished)
         return "The update finished: the board reported 'D' " + Seconds(endMicros - wakeUpMicros) +
                " after the wake-up.";
@@ -623,6 +638,22 @@ std::string Explainer::Verdict() const {
     v += ": no reply for " + Seconds(silence);
     if (lastReply)
         v += " after " + ReplyName(*lastReply);
+    switch (stage) {
+    case Stage::Loader1Sent:
+        v += ". Loader 1 did not start: the crystal chosen is not the board's, or its loader-1 file is damaged";
+        break;
+    case Stage::Loader2Sent: v += ". Loader 2 did not start, or did not get all of its bytes"; break;
+    case Stage::Header:
+        if (requestBytes)
+            v += ". The board asked for no section after the header: it may have refused the sizes in it";
+        break;
+    case Stage::Section:
+        v += Where().rfind("after the whole", 0) == 0 ? ". The board asked for nothing more after it"
+                                                      : ". The board stopped in the middle of the data";
+        break;
+    case Stage::Programming: v += ". The board stopped reporting while it programmed its flash"; break;
+    default: break;
+    }
     if (!unanswered.empty())
         v += " (the last bytes read, " + Hex(unanswered, kShownBytes) + ", were no reply)";
     if (closedMicros >= 0 && !lineOpen)

@@ -206,7 +206,7 @@ TEST_F(WireTraceTest, AnUpdatesTraceHoldsEveryByteTheBoardTookInAndSentAndReadsA
         }
     }
     const TraceExplanation half = ExplainTrace(std::string_view(text).substr(0, text.find("RX 01")));
-    EXPECT_NE(half.verdict.find("The update stopped in the logo section"), std::string::npos) << half.verdict;
+    EXPECT_NE(half.verdict.find("The update stopped after the whole logo section: no reply for"), std::string::npos) << half.verdict;
 }
 
 TEST_F(WireTraceTest, TheExplanationOfEachBoardFaultNamesIt) {
@@ -260,7 +260,7 @@ TEST_F(WireTraceTest, PausesSpeedsAndDamageAreCalledOutInAHandWrittenTrace) {
     EXPECT_NE(told.find("needs 2300 ms for loader 1 at crystal 4M's boot speed); TOO SOON"), std::string::npos) << told;
     EXPECT_NE(told.find("(needs 30 ms after a header); TOO SOON: 20.0 ms short"), std::string::npos) << told;
     EXPECT_EQ(e.damagedLines, 2u);
-    EXPECT_NE(e.verdict.find("The update stopped sending loader 2: the serial line was lost"), std::string::npos)
+    EXPECT_NE(e.verdict.find("The update stopped in loader 2 (after 2052 of its bytes): the serial line was lost"), std::string::npos)
         << e.verdict;
 }
 
