@@ -99,7 +99,7 @@ bool CSerialLine::OpenPort(uint32_t n, const std::string& settings) {
         lastOpenError = "the line settings \"" + settings + "\" cannot be set";
         return false;
     }
-    if (auto t = Trace()) t->Open(deviceName, settings);
+    TraceOpened(settings);
     return true;
 }
 
@@ -198,7 +198,7 @@ void CSerialLine::CloseDevice() {
         ioctl(fd, TIOCNXCL);
     exclusiveHere = false;
     ::close(fd);
-    if (auto t = Trace()) t->Close();
+    TraceClosed();
 }
 
 void CSerialLine::PurgeInput() {
@@ -372,6 +372,26 @@ void CSerialLine::SetMessageBoxHook(MessageBoxHook hook) {
 void CSerialLine::SetTrace(std::shared_ptr<WireTrace> t) {
     std::lock_guard lock(hookMutex);
     trace = std::move(t);
+    // Attached to a line already open: the trace starts with the line as it stands, so
+    // that its reader knows the device and the speed.
+    if (trace && !openLine.first.empty()) {
+        trace->Note("recording a line that was already open");
+        trace->Open(openLine.first, openLine.second);
+    }
+}
+
+void CSerialLine::TraceOpened(const std::string& settings) {
+    std::lock_guard lock(hookMutex);
+    openLine = {deviceName, settings};
+    if (trace)
+        trace->Open(deviceName, settings);
+}
+
+void CSerialLine::TraceClosed() {
+    std::lock_guard lock(hookMutex);
+    openLine = {};
+    if (trace)
+        trace->Close();
 }
 
 std::shared_ptr<WireTrace> CSerialLine::Trace() const {

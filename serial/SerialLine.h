@@ -6,6 +6,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "serial/ISerialLine.h"
 #include "serial/LineErrors.h"
@@ -85,6 +86,8 @@ private:
     uint32_t TakeLineErrors();
     bool MonitorEnded();
     void CloseDevice();
+    void TraceOpened(const std::string& settings);
+    void TraceClosed();
 
     uint32_t portNumber = 0;
     std::atomic<int> handle{-1};
@@ -117,5 +120,6 @@ private:
     DeviceResolver resolver;
     MessageBoxHook messageBox;
     std::shared_ptr<WireTrace> trace;
+    std::pair<std::string, std::string> openLine;  // device and settings while open, for the trace
     mutable std::mutex hookMutex;  // hooks and trace are set by the owner, read by the monitor
 };

@@ -11,8 +11,11 @@
 #include "cli/FlashCommands.h"
 #include "engine/TraceReader.h"
 #include "image/FlashImage.h"
+#include "serial/SerialLine.h"
 #include "serial/WireTrace.h"
 #include "tests/e2e/BoardProcess.h"
+#include "tests/support/Pty.h"
+#include "tests/support/Waiting.h"
 
 namespace {
 
@@ -306,6 +309,52 @@ TEST_F(WireTraceTest, LinesFromManyThreadsStayWholeAndInTimeOrder) {
     EXPECT_EQ(e.lines.size(), 801u);
     EXPECT_NE(text.find(" NOTE line one\\nline two \\\\ end\n"), std::string::npos);
     EXPECT_EQ(Joined(ParseTrace(text), "TX").size(), 200u * 2048);
+}
+
+TEST_F(WireTraceTest, ATraceAttachedToAnOpenLineRecordsWhatCrossesItAndTheHangUp) {
+    TestPty pty;
+    CSerialLine line;
+    line.SetDeviceResolver([&](uint32_t) { return pty.SlavePath(); });
+    ASSERT_TRUE(line.OpenPort(1, "9600,N,8,1"));
+    const std::vector<uint8_t> before = {1, 2, 3};
+    ASSERT_EQ(line.WriteBytes(before.data(), 3), 3u);  // not recorded: no trace yet
+
+    std::string why;
+    auto trace = WireTrace::Create(Work("attached.trace"), why);
+    ASSERT_TRUE(trace) << why;
+    line.SetTrace(trace);
+    std::vector<uint8_t> written(3000);
+    for (size_t i = 0; i < written.size(); ++i)
+        written[i] = static_cast<uint8_t>(i * 13);
+    ASSERT_EQ(line.WriteBytes(written.data(), 3000), 3000u);
+    const auto atFarEnd = pty.Receive(3003);
+    ASSERT_EQ(atFarEnd.size(), 3003u);
+    EXPECT_TRUE(std::equal(written.begin(), written.end(), atFarEnd.begin() + 3));
+
+    const std::string sent = "S\x01board text";
+    pty.Send(sent);
+    std::vector<uint8_t> read;
+    ASSERT_TRUE(WaitUntil([&] {
+        uint8_t chunk[64];
+        const uint32_t n = line.ReadAvailable(chunk, sizeof chunk, 0);
+        read.insert(read.end(), chunk, chunk + n);
+        return read.size() >= sent.size();
+    }));
+    line.Note("operator pressed Cancel");
+    pty.CloseMaster();
+    ASSERT_TRUE(WaitUntil([&] { return ReadText(Work("attached.trace")).find(" LOST\n") != std::string::npos; }));
+    line.ClosePort();
+
+    const auto lines = ParseTrace(ReadText(Work("attached.trace")));
+    std::string words;
+    for (const auto& l : lines)
+        words += l.word + " ";
+    EXPECT_EQ(words.substr(0, 17), "NOTE NOTE OPEN TX") << words;
+    EXPECT_NE(words.find("NOTE LOST CLOSE "), std::string::npos) << words;
+    EXPECT_EQ(Joined(lines, "TX"), written);
+    const auto received = Joined(lines, "RX");
+    EXPECT_EQ(std::string(received.begin(), received.end()), sent);
+    EXPECT_NE(ReadText(Work("attached.trace")).find("OPEN " + pty.SlavePath() + " 9600,N,8,1\n"), std::string::npos);
 }
 
 }  // namespace
