@@ -90,6 +90,7 @@ int FlashSession::Update() {
     const int crystal = CrystalIndex();
     shared.UpdateArmed = 1;
     out << "Ready to update program......\n" << std::flush;
+    worker->Line().Note("log: Ready to update program......");
     worker->PostThreadMessage(WM_START_UPDATE, static_cast<uint32_t>(crystal), 0);
     return FollowUpdate();
 }
@@ -113,6 +114,7 @@ int FlashSession::FollowUpdate() {
         if (options.timeoutSeconds > 0 && Clock::now() - lastActivity > std::chrono::seconds(options.timeoutSeconds)) {
             progress.Break();
             err << "Error: no reply from the board for " << options.timeoutSeconds << " s\n";
+            worker->Line().Note("gave up: no reply from the board for " + std::to_string(options.timeoutSeconds) + " s");
             return Cancel(kFailed);
         }
         Pump(kPumpWait);
@@ -128,6 +130,7 @@ int FlashSession::Cancel(int status) {
     shared.UpdateArmed = 0;
     progress.Break();
     out << "Stop updating!!!\n" << std::flush;
+    worker->Line().Note(status == kCancelled ? "log: Stop updating!!! (cancelled by the operator)" : "log: Stop updating!!!");
     if (status == kCancelled) {
         err << "Cancelling: the request the board is being answered finishes first (Ctrl-C again to quit at once)\n";
         portState.reset();

@@ -54,6 +54,5 @@ int RunTraceCommand(int argc, char** argv) {
     }
     const TraceExplanation explained = ExplainTrace(text);
     std::cout << FormatExplanation(explained);
-    const bool stoppedUpdate = explained.verdict.rfind("The update stopped", 0) == 0;
-    return stoppedUpdate || explained.damagedLines || explained.cutOff ? 1 : 0;
+    return explained.lastUpdateStopped || explained.damagedLines || explained.cutOff ? 1 : 0;
 }

@@ -243,6 +243,7 @@ public:
     }
 
     std::string Verdict() const;
+    bool UpdateStopped() const { return updating && !finished; }
 
 private:
     void Warn(const std::string& text) {
@@ -308,8 +309,15 @@ private:
 
     void OnNote(const Event& e) {
         line.event = "NOTE";
-        if (e.text.rfind("log: ", 0) == 0)
+        if (e.text.rfind("log: ", 0) == 0) {
             line.meaning = "operator log: " + e.text.substr(5);
+            if (e.text.find("cancelled by the operator") != std::string::npos)
+                decision = "The operator cancelled it.";
+        } else if (e.text.rfind("gave up: ", 0) == 0) {
+            line.meaning = "the tool gave up: " + e.text.substr(9);
+            line.mark = ExplainedLine::Mark::Warning;
+            decision = "The tool gave up: " + e.text.substr(9) + ".";
+        }
         else if (e.text.rfind("box ", 0) == 0) {
             line.meaning = "message box " + e.text.substr(4);
             line.mark = ExplainedLine::Mark::Warning;
@@ -483,6 +491,7 @@ private:
         lostDuring.clear();
         lastReply.reset();
         lastBox.clear();
+        decision.clear();
         unanswered.clear();
         repeatedReply = false;
         wakeUpMicros = micros;
@@ -576,6 +585,8 @@ private:
         return b == 'W' || b == 'Z' || b == 'S' || b == 'D' || SectionName(b) || (b >= 1 && b <= 16);
     }
 
+    std::string Cause(std::string stopped) const;
+
     enum class Stage { Idle, WokenUp, AwaitingW, Loader1Sent, Loader2Sent, Header, Section, Programming };
     struct LastWrite {
         int64_t micros;
@@ -609,6 +620,7 @@ private:
     std::vector<uint8_t> unanswered;  // bytes read since the last reply that were none
     bool repeatedReply = false;       // the last of them: one reply several times over
     std::string lostDuring, lastBox;
+    std::string decision;  // what the front end decided about the update, as it noted
 };
 
 std::string Explainer::Verdict() const {
@@ -619,9 +631,15 @@ std::string Explainer::Verdict() const {
     if (finished)
         return "The update finished: the board reported 'D' " + Seconds(endMicros - wakeUpMicros) +
                " after the wake-up.";
-    std::string v = "The update stopped " + Where();
+    const std::string v = "The update stopped " + Where();
+    const std::string decided = decision.empty() ? "" : " " + decision;
     if (!lostDuring.empty())
-        return v + ": the serial line was lost (LOST): the cable was pulled, the adapter unplugged, or the far end closed.";
+        return v + ": the serial line was lost (LOST): the cable was pulled, the adapter unplugged, or the far end closed." +
+               decided;
+    return Cause(v) + decided;
+}
+
+std::string Explainer::Cause(std::string v) const {
     const int64_t silence = endMicros - std::max(stageMicros, lastTx ? lastTx->micros : int64_t{0});
     if (stage == Stage::AwaitingW) {
         if (repeatedReply)
@@ -701,6 +719,7 @@ TraceExplanation ExplainTrace(std::string_view text) {
             out.lines.back().meaning += " (the last line, cut off: it may be incomplete)";
     }
     out.verdict = explainer.Verdict();
+    out.lastUpdateStopped = explainer.UpdateStopped();
     if (out.cutOff)
         out.verdict += " The trace ends in the middle of a line: the recording stopped there (a crash or a full disk).";
     if (!out.readToTheEnd)

@@ -28,6 +28,7 @@ struct TraceExplanation {
     bool cutOff = false;           // the last line has no end: the recording stopped mid-line
     bool readToTheEnd = true;      // false when too much was damaged to go on
     int updatesFinished = 0;
+    bool lastUpdateStopped = false;  // the last update in the trace did not finish
 };
 
 TraceExplanation ExplainTrace(std::string_view traceText);

@@ -234,7 +234,10 @@ TEST_F(WireTraceTest, TheExplanationOfEachBoardFaultNamesIt) {
         EXPECT_NE(e.verdict.find(f.verdict), std::string::npos) << FormatExplanation(e);
         if (hangup) {
             EXPECT_NE(e.verdict.find("the serial line was lost"), std::string::npos) << e.verdict;
+        } else {
+            EXPECT_NE(e.verdict.find("The tool gave up: no reply from the board for 1 s."), std::string::npos) << e.verdict;
         }
+        EXPECT_TRUE(e.lastUpdateStopped);
     }
 }
 
