@@ -179,7 +179,10 @@ int RunWithSession(int argc, char** argv, const CommandContext& ctx, bool update
     FlashSession session(p.session, ctx.sleeper, ctx.out, ctx.err, ctx.errIsTerminal, ctx.interrupts);
     if (!session.OpenLine())
         return ctx.interrupts ? FlashSession::kCancelled : FlashSession::kFailed;
-    return body(session, p);
+    const int status = body(session, p);
+    if (p.session.trace && !p.session.trace->Healthy())
+        ctx.err << "Warning: the wire trace " << p.traceFile << " is incomplete: a line could not be written (disk full?)\n";
+    return status;
 }
 
 }  // namespace

@@ -20,8 +20,9 @@ const char* const kTraceHelp =
     "Exit status: 0 the last update finished (or there was none), 1 it did not or the trace\n"
     "is damaged, 2 usage error or unreadable file.\n";
 
-// A trace of a whole update is a few MB; anything far larger is not one of ours.
-constexpr std::streamoff kLargestTrace = 512LL * 1024 * 1024;
+// A trace of a whole update is one or two MB and an hour of console text a few more;
+// anything far larger is not one of ours, and its explanation would not fit in memory.
+constexpr std::streamoff kLargestTrace = 64LL * 1024 * 1024;
 
 }  // namespace
 

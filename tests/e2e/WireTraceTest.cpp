@@ -304,6 +304,10 @@ TEST_F(WireTraceTest, LinesFromManyThreadsStayWholeAndInTimeOrder) {
         t.join();
     EXPECT_TRUE(trace->Healthy());
     EXPECT_FALSE(WireTrace::Create(Work("no/such/folder/x.trace"), why));
+    auto full = WireTrace::Create("/dev/full", why);
+    ASSERT_TRUE(full) << why;
+    full->Tx(block.data(), block.size());
+    EXPECT_FALSE(full->Healthy()) << "a trace that cannot be written must say so";
     EXPECT_NE(why.find("No such file"), std::string::npos) << why;
 
     const std::string text = ReadText(Work("threads.trace"));
