@@ -313,6 +313,13 @@ private:
             line.meaning = "operator log: " + e.text.substr(5);
             if (e.text.find("cancelled by the operator") != std::string::npos)
                 decision = "The operator cancelled it.";
+        } else if (e.text.rfind("line error ", 0) == 0) {
+            // CE_* bits: 0x1 queue overflow, 0x2 overrun, 0x4 parity, 0x8 framing, 0x10 break.
+            line.meaning = e.text + " (framing and parity errors come from a speed or settings that differ from "
+                                    "the board's)";
+            line.mark = ExplainedLine::Mark::Warning;
+            if (updating && !finished)
+                ++lineErrors;
         } else if (e.text.rfind("gave up: ", 0) == 0) {
             line.meaning = "the tool gave up: " + e.text.substr(9);
             line.mark = ExplainedLine::Mark::Warning;
@@ -492,6 +499,7 @@ private:
         lastReply.reset();
         lastBox.clear();
         decision.clear();
+        lineErrors = 0;
         unanswered.clear();
         repeatedReply = false;
         wakeUpMicros = micros;
@@ -621,6 +629,7 @@ private:
     bool repeatedReply = false;       // the last of them: one reply several times over
     std::string lostDuring, lastBox;
     std::string decision;  // what the front end decided about the update, as it noted
+    int lineErrors = 0;    // reads the line threw away in this update for line errors
 };
 
 std::string Explainer::Verdict() const {
@@ -632,7 +641,10 @@ std::string Explainer::Verdict() const {
         return "The update finished: the board reported 'D' " + Seconds(endMicros - wakeUpMicros) +
                " after the wake-up.";
     const std::string v = "The update stopped " + Where();
-    const std::string decided = decision.empty() ? "" : " " + decision;
+    std::string decided = decision.empty() ? "" : " " + decision;
+    if (lineErrors)
+        decided += " The line reported " + std::to_string(lineErrors) +
+                   " line error(s) meanwhile and threw those bytes away: check the crystal and the line settings.";
     if (!lostDuring.empty())
         return v + ": the serial line was lost (LOST): the cable was pulled, the adapter unplugged, or the far end closed." +
                decided;

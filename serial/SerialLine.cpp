@@ -41,6 +41,12 @@ int BytesWaiting(int fd) {
     return waiting;
 }
 
+std::string ToHex(uint32_t value) {
+    char text[12];
+    std::snprintf(text, sizeof text, "%x", value);
+    return text;
+}
+
 bool IsPseudoTerminalSlave(int fd) {
     struct stat st {};
     if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode))
@@ -225,9 +231,10 @@ uint32_t CSerialLine::ReadAvailable(uint8_t* buffer, uint32_t maxBytes, uint32_t
     const int fd = handle.load();
     if (fd < 0)
         return 0;
-    if (TakeLineErrors() != 0) {
+    if (const uint32_t errors = TakeLineErrors(); errors != 0) {
         // What arrived around a framing, parity or overrun error cannot be trusted.
         PurgeInput();
+        if (auto t = Trace()) t->Note("line error 0x" + ToHex(errors) + ": the bytes waiting were discarded");
         return 0;
     }
     const int waiting = BytesWaiting(fd);

@@ -257,6 +257,7 @@ TEST_F(WireTraceTest, PausesSpeedsAndDamageAreCalledOutInAHandWrittenTrace) {
         "1.100000 RX 5a\n"
         "1.200000 TX 00112233\n"           // 1.2 s after loader 1, which needs 2.3 s at 4M
         "1.210000 TX " + std::string(4096, '0') + "\n"  // 10 ms after a header that needs 30
+        "1.250000 NOTE line error 0x8: the bytes waiting were discarded\n"
         "1.300000 LOST\n";
     const TraceExplanation e = ExplainTrace(trace);
     const std::string told = FormatExplanation(e);
@@ -268,6 +269,7 @@ TEST_F(WireTraceTest, PausesSpeedsAndDamageAreCalledOutInAHandWrittenTrace) {
     EXPECT_EQ(e.damagedLines, 2u);
     EXPECT_NE(e.verdict.find("The update stopped in loader 2 (after 2052 of its bytes): the serial line was lost"), std::string::npos)
         << e.verdict;
+    EXPECT_NE(e.verdict.find("1 line error(s)"), std::string::npos) << e.verdict;
 }
 
 TEST_F(WireTraceTest, JunkIsReadWithoutACrashAndStopsWhereItStopsMakingSense) {
