@@ -281,7 +281,6 @@ private:
         baud = *b;
         lineOpen = true;
         wireBusyUntil = 0;
-        openDevice = e.device;
     }
 
     void OnClose(const Event& e) {
@@ -324,8 +323,7 @@ private:
             line.meaning = "the tool gave up: " + e.text.substr(9);
             line.mark = ExplainedLine::Mark::Warning;
             decision = "The tool gave up: " + e.text.substr(9) + ".";
-        }
-        else if (e.text.rfind("box ", 0) == 0) {
+        } else if (e.text.rfind("box ", 0) == 0) {
             line.meaning = "message box " + e.text.substr(4);
             line.mark = ExplainedLine::Mark::Warning;
             lastBox = e.text.substr(4);
@@ -438,7 +436,6 @@ private:
         CheckPause(e.micros);
         lastTx = LastWrite{e.micros, b.size(), neededMs, why};
         wireBusyUntil = std::max(wireBusyUntil, e.micros) + WireMicros(b.size(), baud);
-        lastEventMicros = e.micros;
     }
 
     void DescribeHeader(const std::vector<uint8_t>& b) {
@@ -508,7 +505,6 @@ private:
     void OnRx(const Event& e) {
         const auto& b = e.bytes;
         line.event = "RX " + Hex(b, kShownBytes);
-        lastEventMicros = e.micros;
         if (!updating || finished) {
             line.meaning = "console text \"" + Printable(b, 60) + "\"";
             return;
@@ -532,7 +528,6 @@ private:
             repeatedReply = false;
         }
         lastReply = r;
-        lastReplyMicros = e.micros;
         requestBytes = 0;
         stageMicros = e.micros;
         switch (r) {
@@ -607,15 +602,14 @@ private:
     ExplainedLine line;
     uint32_t baud = 0;
     bool lineOpen = false;
-    std::string openDevice;
     std::optional<LastWrite> lastTx;
-    int64_t endMicros = 0, lastEventMicros = 0, closedMicros = -1;
+    int64_t endMicros = 0, closedMicros = -1;
     int64_t wireBusyUntil = 0;  // when the bytes written so far have all left the line
 
     bool updating = false, finished = false, loader1Done = false;
     uint64_t requestBytes = 0;  // written since the board's last reply
     Stage stage = Stage::Idle;
-    int64_t stageMicros = 0, wakeUpMicros = 0, lastReplyMicros = 0;
+    int64_t stageMicros = 0, wakeUpMicros = 0;
     Request request = Request::None;
     const CrystalChoice* crystal = nullptr;
     std::vector<std::pair<uint8_t, uint32_t>> lengths;  // from the section header
