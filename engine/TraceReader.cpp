@@ -6,6 +6,7 @@
 
 #include "engine/Crystals.h"
 #include "engine/Pacing.h"
+#include "engine/TraceLine.h"
 
 namespace {
 
@@ -23,14 +24,8 @@ constexpr int kBitsPerByte = 10;  // start, eight data bits, stop
 constexpr size_t kMostDamagedLines = 20;
 constexpr size_t kShownBytes = 16;
 
-enum class Kind { Open, Close, Tx, Rx, Lost, Note };
-
-struct Event {
-    Kind kind{};
-    int64_t micros = 0;
-    std::string device, settings, text;
-    std::vector<uint8_t> bytes;
-};
+using Kind = TraceEvent::Kind;
+using Event = TraceEvent;
 
 // What the board last asked for, and so what the writes that follow are.
 enum class Request { None, Loader1, Loader2, Header, Section };
@@ -125,89 +120,6 @@ int64_t WireMicros(size_t bytes, uint32_t baud) {
 
 uint32_t LittleEndian32(const std::vector<uint8_t>& b, size_t at) {
     return uint32_t{b[at]} | uint32_t{b[at + 1]} << 8 | uint32_t{b[at + 2]} << 16 | uint32_t{b[at + 3]} << 24;
-}
-
-bool HexDigit(char c, uint8_t& value) {
-    if (c >= '0' && c <= '9')
-        value = static_cast<uint8_t>(c - '0');
-    else if (c >= 'a' && c <= 'f')
-        value = static_cast<uint8_t>(c - 'a' + 10);
-    else if (c >= 'A' && c <= 'F')
-        value = static_cast<uint8_t>(c - 'A' + 10);
-    else
-        return false;
-    return true;
-}
-
-// One line of the trace; on failure `why` says what is wrong with it.
-std::optional<Event> ParseLine(std::string_view line, std::string& why) {
-    const auto space = line.find(' ');
-    const std::string_view time = line.substr(0, space);
-    const auto point = time.find('.');
-    const std::string_view whole = time.substr(0, point);
-    const std::string_view fraction = point == std::string_view::npos ? std::string_view{} : time.substr(point + 1);
-    int64_t seconds = 0;
-    auto [end, ec] = std::from_chars(whole.data(), whole.data() + whole.size(), seconds);
-    if (whole.empty() || ec != std::errc() || end != whole.data() + whole.size() || seconds < 0 ||
-        seconds > 100'000'000 || fraction.size() > 6 ||
-        !std::all_of(fraction.begin(), fraction.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-        why = "no time at its start";
-        return std::nullopt;
-    }
-    Event e;
-    int64_t micros = 0;
-    for (size_t i = 0; i < 6; ++i)
-        micros = micros * 10 + (i < fraction.size() ? fraction[i] - '0' : 0);
-    e.micros = seconds * 1'000'000 + micros;
-    if (space == std::string_view::npos) {
-        why = "a time and nothing after it";
-        return std::nullopt;
-    }
-    const std::string_view rest = line.substr(space + 1);
-    const auto wordEnd = rest.find(' ');
-    const std::string_view word = rest.substr(0, wordEnd);
-    const std::string_view argument = wordEnd == std::string_view::npos ? std::string_view{} : rest.substr(wordEnd + 1);
-
-    if (word == "TX" || word == "RX") {
-        e.kind = word == "TX" ? Kind::Tx : Kind::Rx;
-        if (argument.empty() || argument.size() % 2 != 0) {
-            why = argument.empty() ? "no bytes" : "an odd number of hex digits (cut short?)";
-            return std::nullopt;
-        }
-        e.bytes.resize(argument.size() / 2);
-        for (size_t i = 0; i < e.bytes.size(); ++i) {
-            uint8_t high = 0, low = 0;
-            if (!HexDigit(argument[2 * i], high) || !HexDigit(argument[2 * i + 1], low)) {
-                why = "a character that is no hex digit among its bytes";
-                return std::nullopt;
-            }
-            e.bytes[i] = static_cast<uint8_t>(high << 4 | low);
-        }
-        return e;
-    }
-    if (word == "OPEN") {
-        // The settings are the last word; a device name may hold spaces.
-        const auto last = argument.rfind(' ');
-        if (last == std::string_view::npos || last == 0) {
-            why = "an OPEN without a device and settings";
-            return std::nullopt;
-        }
-        e.kind = Kind::Open;
-        e.device = std::string(argument.substr(0, last));
-        e.settings = std::string(argument.substr(last + 1));
-        return e;
-    }
-    if (word == "NOTE") {
-        e.kind = Kind::Note;
-        e.text = std::string(argument);
-        return e;
-    }
-    if ((word == "CLOSE" || word == "LOST") && argument.empty()) {
-        e.kind = word == "CLOSE" ? Kind::Close : Kind::Lost;
-        return e;
-    }
-    why = "no known event (OPEN, CLOSE, TX, RX, LOST, NOTE)";
-    return std::nullopt;
 }
 
 class Explainer {
@@ -706,12 +618,11 @@ TraceExplanation ExplainTrace(std::string_view text) {
         if (line.empty())
             continue;
         std::string why;
-        auto event = ParseLine(line, why);
-        if (event && event->micros < lastMicros) {
+        const auto event = ParseTraceLine(line, why);
+        const bool backwards = event && event->micros < lastMicros;
+        if (backwards)
             why = "its time goes back before the line above";
-            event.reset();
-        }
-        if (!event) {
+        if (!event || backwards) {
             explainer.Damaged(lineNumber, lastMicros, line, complete ? why : why + ", in the last line, cut off");
             if (out.damagedLines >= kMostDamagedLines) {
                 out.readToTheEnd = !(at < text.size());
