@@ -19,7 +19,7 @@ constexpr int kUsage = 2;
 
 const char* const kUpdateHelp =
     "usage: kestrel-cli update (--device PATH | --port N) [--crystal 4M|8M|13.5M|16M|27M]\n"
-    "                          [--lib DIR] [--reserve] [--timeout SECONDS] FILE...\n"
+    "                          [--lib DIR] [--reserve] [--timeout SECONDS] [--trace FILE] FILE...\n"
     "Loads the update files into a new flash image (section files ending in their letter,\n"
     "S-record code ending in .s, complete flash maps) and writes it into the board.\n"
     "  --device PATH   the serial device (e.g. /dev/ttyUSB0)\n"
@@ -33,11 +33,13 @@ const char* const kUpdateHelp =
 
 const char* const kEraseHelp =
     "usage: kestrel-cli erase (--device PATH | --port N) [--crystal ...] [--lib DIR] [--timeout SECONDS]\n"
+    "                         [--trace FILE]\n"
     "Erases the board's whole flash (the \"initflash\" console command).\n"
     "  --trace FILE    record every byte on the line in FILE\n";
 
 const char* const kConsoleHelp =
     "usage: kestrel-cli console (--device PATH | --port N) [--settings 115200,N,8,1] [--save FILE]\n"
+    "                           [--trace FILE]\n"
     "Shows the board's console output line by line; each line typed on standard input\n"
     "(\"reset\", \"pcdemo\", \"initflash\") is sent as a console command. Ends at the end of\n"
     "input or on Ctrl-C; --save writes the lines to FILE, CR LF ended.\n"
