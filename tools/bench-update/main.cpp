@@ -109,8 +109,9 @@ int main(int mainArgc, char** mainArgv) {
     const auto start = std::chrono::steady_clock::now();
     const int devnull = open("/dev/null", O_WRONLY);
     std::vector<std::string> toolArgs = {bin + "/kestrel-cli", "update", "--device", device, "--crystal", "27M",
-                                         "--timeout", "60", work + "/map.bin"};
+                                         "--timeout", "60"};
     toolArgs.insert(toolArgs.end(), traceArgs.begin(), traceArgs.end());
+    toolArgs.push_back(work + "/map.bin");
     const pid_t tool = Spawn(toolArgs, devnull);
     int status = 0;
     rusage usage{};
@@ -127,8 +128,9 @@ int main(int mainArgc, char** mainArgv) {
     std::istringstream noInput;
     std::ostringstream quiet;
     const CommandContext context{sleeper, noInput, quiet, quiet, false, interrupts};
-    std::vector<std::string> args = {"update", "--device", device, "--crystal", "27M", "--timeout", "60", work + "/map.bin"};
-    args.insert(args.end(), traceArgs.begin(), traceArgs.end());
+    std::vector<std::string> args = {"update", "--device", device, "--crystal", "27M", "--timeout", "60"};
+    args.insert(args.end(), traceArgs.begin(), traceArgs.end());  // options go before the files
+    args.push_back(work + "/map.bin");
     std::vector<char*> argv;
     for (auto& a : args)
         argv.push_back(a.data());
