@@ -10,6 +10,7 @@
 #include "cli/CliLibrary.h"
 #include "cli/FlashSession.h"
 #include "engine/Crystals.h"
+#include "serial/WireTrace.h"
 
 namespace {
 
@@ -18,7 +19,7 @@ constexpr int kUsage = 2;
 
 const char* const kUpdateHelp =
     "usage: kestrel-cli update (--device PATH | --port N) [--crystal 4M|8M|13.5M|16M|27M]\n"
-    "                          [--lib DIR] [--reserve] [--timeout SECONDS] FILE...\n"
+    "                          [--lib DIR] [--reserve] [--timeout SECONDS] [--trace FILE] FILE...\n"
     "Loads the update files into a new flash image (section files ending in their letter,\n"
     "S-record code ending in .s, complete flash maps) and writes it into the board.\n"
     "  --device PATH   the serial device (e.g. /dev/ttyUSB0)\n"
@@ -28,30 +29,35 @@ const char* const kUpdateHelp =
     "  --reserve       set the reserve-program flag in the section header\n"
     "  --timeout S     give up when the board stays silent for S seconds while Kestrel\n"
     "                  waits for it (default 60; 0 waits as long as it takes)\n"
+    "  --trace FILE    record every byte on the line in FILE ('kestrel-cli trace FILE' reads it)\n"
     "Options may also follow the files. Ctrl-C cancels (a download stops after its\n"
     "current block); a second Ctrl-C quits at once.\n"
     "Exit status: 0 flashed, 1 failed, 2 usage error, 130 cancelled.\n";
 
 const char* const kEraseHelp =
     "usage: kestrel-cli erase (--device PATH | --port N) [--crystal ...] [--lib DIR] [--timeout SECONDS]\n"
+    "                         [--trace FILE]\n"
     "Erases the board's whole flash (the \"initflash\" console command).\n"
     "  --timeout S     give up when the board stays silent for S seconds (default 60; 0 never)\n"
+    "  --trace FILE    record every byte on the line in FILE\n"
     "Exit status: 0 erased, 1 failed, 2 usage error, 130 cancelled.\n";
 
 const char* const kConsoleHelp =
     "usage: kestrel-cli console (--device PATH | --port N) [--settings 115200,N,8,1] [--save FILE]\n"
-    "                           [--crystal ...] [--lib DIR] [--timeout SECONDS]\n"
+    "                           [--crystal ...] [--lib DIR] [--timeout SECONDS] [--trace FILE]\n"
     "Shows the board's console output line by line; each line typed on standard input\n"
     "(\"reset\", \"pcdemo\", \"initflash\") is sent as a console command. An \"initflash\"\n"
     "is followed to its end (as the erase command does) before the next line is sent.\n"
     "Ends at the end of input, on Ctrl-C, when the line is lost or an erase fails;\n"
-    "--save then writes the lines to FILE, CR LF ended.\n"
+    "--save then writes the lines to FILE, CR LF ended; --trace FILE records every byte\n"
+    "on the line in FILE.\n"
     "Exit status: 0 ended with the input, 1 the line was lost or an erase failed,\n"
     "2 usage error, 130 cancelled.\n";
 
 struct Parsed {
     SessionOptions session;
     std::string saveFile;
+    std::string traceFile;
     std::vector<std::string> files;
     bool help = false;
 };
@@ -71,7 +77,7 @@ bool ParseNumber(const char* text, long min, long max, long& value) {
 
 // Returns false (after saying why on err) for a usage error.
 bool Parse(int argc, char** argv, bool update, bool console, std::ostream& err, Parsed& p) {
-    enum { kDevice = 1, kPort, kCrystal, kLib, kReserve, kTimeout, kSettings, kSave, kHelp };
+    enum { kDevice = 1, kPort, kCrystal, kLib, kReserve, kTimeout, kSettings, kSave, kTrace, kHelp };
     const option all[] = {{"device", required_argument, nullptr, kDevice},
                           {"port", required_argument, nullptr, kPort},
                           {"crystal", required_argument, nullptr, kCrystal},
@@ -80,6 +86,7 @@ bool Parse(int argc, char** argv, bool update, bool console, std::ostream& err, 
                           {"timeout", required_argument, nullptr, kTimeout},
                           {"settings", required_argument, nullptr, kSettings},
                           {"save", required_argument, nullptr, kSave},
+                          {"trace", required_argument, nullptr, kTrace},
                           {"help", no_argument, nullptr, kHelp},
                           {nullptr, 0, nullptr, 0}};
     optind = 0;  // fresh parse, also when called more than once in a process
@@ -128,6 +135,7 @@ bool Parse(int argc, char** argv, bool update, bool console, std::ostream& err, 
                 goto unknown;
             p.saveFile = optarg;
             break;
+        case kTrace: p.traceFile = optarg; break;
         case 'h':
         case kHelp: p.help = true; return true;
         default:
@@ -174,10 +182,18 @@ int RunWithSession(int argc, char** argv, const CommandContext& ctx, bool update
         ctx.out << help << LibraryHelpLine(p.session.libFolder);
         return 0;
     }
+    std::string why;
+    if (!p.traceFile.empty() && !(p.session.trace = WireTrace::Create(p.traceFile, why))) {
+        ctx.err << argv[0] << ": cannot record the wire trace: " << why << "\n";
+        return FlashSession::kFailed;
+    }
     FlashSession session(p.session, ctx.sleeper, ctx.out, ctx.err, ctx.errIsTerminal, ctx.interrupts);
     if (!session.OpenLine())
         return ctx.interrupts ? FlashSession::kCancelled : FlashSession::kFailed;
-    return body(session, p);
+    const int status = body(session, p);
+    if (p.session.trace && !p.session.trace->Healthy())
+        ctx.err << "Warning: the wire trace " << p.traceFile << " is incomplete: a line could not be written (disk full?)\n";
+    return status;
 }
 
 }  // namespace

@@ -40,6 +40,7 @@ FlashSession::FlashSession(SessionOptions o, ISleeper& s, std::ostream& outStrea
     } else {
         line->SetDeviceResolver([this](uint32_t n) { return settings.DeviceForPort(n); });
     }
+    line->SetTrace(options.trace);
     worker = std::make_unique<CUIThread>(shared, owner, owner, sleeper, std::move(line));
     // The worker, and the line monitors it starts, leave Ctrl-C to this thread.
     const InterruptsHeldBack quiet;
@@ -102,6 +103,7 @@ int FlashSession::Update() {
     const int crystal = CrystalIndex();
     shared.UpdateArmed = 1;
     out << "Ready to update program......\n" << std::flush;
+    worker->Line().Note("log: Ready to update program......");
     worker->PostThreadMessage(WM_START_UPDATE, static_cast<uint32_t>(crystal), 0);
     return FollowUpdate();
 }
@@ -128,6 +130,8 @@ int FlashSession::FollowUpdate() {
             progress.Break();
             err << "Error: no reply from the board for " << options.timeoutSeconds << " s while waiting for "
                 << watch.Awaited() << "\n";
+            worker->Line().Note("gave up: no reply from the board for " + std::to_string(options.timeoutSeconds) +
+                                " s while waiting for " + watch.Awaited());
             return Cancel(kFailed);
         }
         Pump(kPumpWait);
@@ -144,6 +148,7 @@ int FlashSession::Cancel(int status) {
     Pump(0ms);  // what the worker said before the cancel comes first
     progress.Break();
     out << "Stop updating!!!\n" << std::flush;
+    worker->Line().Note(status == kCancelled ? "log: Stop updating!!! (cancelled by the operator)" : "log: Stop updating!!!");
     if (status == kCancelled) {
         err << "Cancelling: a download under way stops after its current block (Ctrl-C again to quit at once)\n";
         const std::string line = options.lineSettings.empty() ? settings.lineSettings : options.lineSettings;

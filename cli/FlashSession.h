@@ -16,6 +16,7 @@
 #include "engine/Sleeper.h"
 
 class CUIThread;
+class WireTrace;
 
 struct SessionOptions {
     static constexpr int kDefaultTimeoutSeconds = 60;
@@ -29,6 +30,7 @@ struct SessionOptions {
     // an update or an erase; 0 waits as long as it takes, as the window does.
     int timeoutSeconds = kDefaultTimeoutSeconds;
     std::string lineSettings;   // --settings (console); else the settings file's line
+    std::shared_ptr<WireTrace> trace;  // --trace: every byte on the line, recorded
 };
 
 // One headless run of the worker: it opens the line, loads the update files and

@@ -11,6 +11,7 @@
 #include "cli/Interrupts.h"
 #include "cli/PortsCommand.h"
 #include "cli/SaveCommand.h"
+#include "cli/TraceCommand.h"
 
 namespace {
 
@@ -24,6 +25,7 @@ const char* const kHelp =
     "  console  show the board's console and send it console commands\n"
     "  save     build a flash image from update files and save it\n"
     "  ports    list the serial devices, their COM numbers and who may open them\n"
+    "  trace    explain a wire trace recorded with --trace\n"
     "'kestrel-cli COMMAND --help' explains each command.\n";
 
 }  // namespace
@@ -42,6 +44,8 @@ int main(int argc, char** argv) {
         return RunSaveCommand(argc - 1, argv + 1);
     if (command == "ports")
         return RunPortsCommand(argc - 1, argv + 1, std::cout, std::cerr);
+    if (command == "trace")
+        return RunTraceCommand(argc - 1, argv + 1);
 
     InstallInterruptHandlers(interrupts);
     signal(SIGPIPE, SIG_IGN);

@@ -22,6 +22,7 @@ CUIThread::CUIThread(SharedState& s, IWindowPoster& owner, IMessageBoxOwner& b, 
     : shared(s), OwnerWnd(owner), boxes(b), sleeper(sl), Comm(std::move(line)), image(*this) {
     if (!Comm)
         Comm = std::make_unique<CSerialLine>();
+    boxes.SetLine(Comm.get());
     if (auto* real = dynamic_cast<CSerialLine*>(Comm.get())) {
         // The line's own failure box has no icon.
         real->SetMessageBoxHook([this](const std::string& text, const std::string& caption) {
@@ -199,9 +200,15 @@ void CUIThread::OnLineLost(uint32_t n, uint32_t openCount) {
 
 void CUIThread::PostStatus(uint32_t code, int64_t value) { OwnerWnd.PostWindowMessage(WM_WORKER_STATUS, code, value); }
 
-void CUIThread::Log(const char* constantText) { PostStatus(STATUS_LOG_TEXT, TextParam(constantText)); }
+void CUIThread::Log(const char* constantText) {
+    Comm->Note(std::string("log: ") + constantText);
+    PostStatus(STATUS_LOG_TEXT, TextParam(constantText));
+}
 
-void CUIThread::ErrorText(const char* constantText) { PostStatus(STATUS_ERROR_TEXT, TextParam(constantText)); }
+void CUIThread::ErrorText(const char* constantText) {
+    Comm->Note(std::string("box Warning: ") + constantText);
+    PostStatus(STATUS_ERROR_TEXT, TextParam(constantText));
+}
 
 void CUIThread::MessageBox(const std::string& text, const std::string& caption, MessageIcon icon) {
     boxes.ShowMessageBox(text, caption, icon == MessageIcon::Error ? BoxIcon::Error : BoxIcon::Warning);

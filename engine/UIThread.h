@@ -9,6 +9,7 @@
 
 #include "engine/Messages.h"
 #include "engine/MessageQueue.h"
+#include "engine/NotedBoxes.h"
 #include "engine/OwnerInterfaces.h"
 #include "engine/SharedState.h"
 #include "engine/Sleeper.h"
@@ -106,7 +107,7 @@ private:
 
     SharedState& shared;
     IWindowPoster& OwnerWnd;
-    IMessageBoxOwner& boxes;
+    NotedBoxes boxes;  // the owner's boxes, noted on the line's trace too
     ISleeper& sleeper;
     // The queue is declared before the line so that it outlives the line's monitor,
     // which posts into it until the line is closed.

@@ -30,4 +30,6 @@ public:
     // Counts the opens of the device; WM_SERIAL_LINE_LOST carries the count of the
     // open that hung up, so a report about an earlier open can be told apart.
     virtual uint32_t OpenCount() const = 0;
+    // Adds what the operator is told to the line's wire trace, if one is recording.
+    virtual void Note(const std::string& /*text*/) {}
 };

@@ -41,6 +41,12 @@ int BytesWaiting(int fd) {
     return waiting;
 }
 
+std::string ToHex(uint32_t value) {
+    char text[12];
+    std::snprintf(text, sizeof text, "%x", value);
+    return text;
+}
+
 bool IsPseudoTerminalSlave(int fd) {
     struct stat st {};
     if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode))
@@ -99,6 +105,7 @@ bool CSerialLine::OpenPort(uint32_t n, const std::string& settings) {
         lastOpenError = "the line settings \"" + settings + "\" cannot be set";
         return false;
     }
+    TraceOpened(settings);
     return true;
 }
 
@@ -197,6 +204,7 @@ void CSerialLine::CloseDevice() {
         ioctl(fd, TIOCNXCL);
     exclusiveHere = false;
     ::close(fd);
+    TraceClosed();
 }
 
 void CSerialLine::PurgeInput() {
@@ -223,9 +231,10 @@ uint32_t CSerialLine::ReadAvailable(uint8_t* buffer, uint32_t maxBytes, uint32_t
     const int fd = handle.load();
     if (fd < 0)
         return 0;
-    if (TakeLineErrors() != 0) {
+    if (const uint32_t errors = TakeLineErrors(); errors != 0) {
         // What arrived around a framing, parity or overrun error cannot be trusted.
         PurgeInput();
+        if (auto t = Trace()) t->Note("line error 0x" + ToHex(errors) + ": the bytes waiting were discarded");
         return 0;
     }
     const int waiting = BytesWaiting(fd);
@@ -236,6 +245,7 @@ uint32_t CSerialLine::ReadAvailable(uint8_t* buffer, uint32_t maxBytes, uint32_t
     const ssize_t got = ::read(fd, buffer, want);
     if (got <= 0)
         return 0;
+    if (auto t = Trace()) t->Rx(buffer, static_cast<size_t>(got));
     // Whatever this read left queued, the rest of a longer burst or bytes that came
     // meanwhile, gets a notice of its own from the monitor.
     inputConsumed = true;
@@ -272,6 +282,7 @@ uint32_t CSerialLine::WriteBytes(const uint8_t* buffer, uint32_t length) {
             break;
     }
     if (written > 0) {
+        if (auto t = Trace()) t->Tx(buffer, written);
         txPending = true;
         WakeMonitor();
     }
@@ -363,6 +374,40 @@ void CSerialLine::SetDeviceResolver(DeviceResolver r) { resolver = std::move(r);
 void CSerialLine::SetMessageBoxHook(MessageBoxHook hook) {
     std::lock_guard lock(hookMutex);
     messageBox = std::move(hook);
+}
+
+void CSerialLine::SetTrace(std::shared_ptr<WireTrace> t) {
+    std::lock_guard lock(hookMutex);
+    trace = std::move(t);
+    // Attached to a line already open: the trace starts with the line as it stands, so
+    // that its reader knows the device and the speed.
+    if (trace && !openLine.first.empty()) {
+        trace->Note("recording a line that was already open");
+        trace->Open(openLine.first, openLine.second);
+    }
+}
+
+void CSerialLine::TraceOpened(const std::string& settings) {
+    std::lock_guard lock(hookMutex);
+    openLine = {deviceName, settings};
+    if (trace)
+        trace->Open(deviceName, settings);
+}
+
+void CSerialLine::TraceClosed() {
+    std::lock_guard lock(hookMutex);
+    openLine = {};
+    if (trace)
+        trace->Close();
+}
+
+std::shared_ptr<WireTrace> CSerialLine::Trace() const {
+    std::lock_guard lock(hookMutex);
+    return trace;
+}
+
+void CSerialLine::Note(const std::string& text) {
+    if (auto t = Trace()) t->Note(text);
 }
 
 std::string CSerialLine::DeviceName() const { return deviceName; }
@@ -474,4 +519,7 @@ void CSerialLine::NotifyRlsd() { Post(WM_SERIAL_RLSD, 0); }
 void CSerialLine::NotifyBreak() { Post(WM_SERIAL_BREAK, 0); }
 void CSerialLine::NotifyTxEmpty() { Post(WM_SERIAL_TXEMPTY, 0); }
 void CSerialLine::NotifyError(uint32_t errorMask) { Post(WM_SERIAL_ERROR, errorMask); }
-void CSerialLine::NotifyLineLost() { Post(WM_SERIAL_LINE_LOST, openCount.load()); }
+void CSerialLine::NotifyLineLost() {
+    if (auto t = Trace()) t->Lost();
+    Post(WM_SERIAL_LINE_LOST, openCount.load());
+}

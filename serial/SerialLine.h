@@ -6,10 +6,12 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "serial/ISerialLine.h"
 #include "serial/LineErrors.h"
 #include "serial/SerialMessages.h"
+#include "serial/WireTrace.h"
 
 // One serial device, opened exclusively, in raw mode, with a monitor thread that tells
 // a notify target when bytes arrive or a line signal changes. Port numbers 1..1024 map
@@ -50,6 +52,11 @@ public:
 
     void SetDeviceResolver(DeviceResolver resolver);
     void SetMessageBoxHook(MessageBoxHook hook);
+    // Records every open, close, write, read and hang-up from now on (null stops it);
+    // may be attached or detached while the line runs.
+    void SetTrace(std::shared_ptr<WireTrace> trace);
+    std::shared_ptr<WireTrace> Trace() const;
+    void Note(const std::string& text) override;
     std::string DeviceName() const override;
     std::string LastOpenError() const override;
     uint32_t PortNumber() const { return portNumber; }
@@ -79,6 +86,8 @@ private:
     uint32_t TakeLineErrors();
     bool MonitorEnded();
     void CloseDevice();
+    void TraceOpened(const std::string& settings);
+    void TraceClosed();
 
     uint32_t portNumber = 0;
     std::atomic<int> handle{-1};
@@ -110,5 +119,7 @@ private:
 
     DeviceResolver resolver;
     MessageBoxHook messageBox;
-    mutable std::mutex hookMutex;  // the hooks are set by the owner, read by the monitor
+    std::shared_ptr<WireTrace> trace;
+    std::pair<std::string, std::string> openLine;  // device and settings while open, for the trace
+    mutable std::mutex hookMutex;  // hooks and trace are set by the owner, read by the monitor
 };

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets of the image code with clang (ASan + UBSan) in
+# Builds the libFuzzer targets of the image code and the trace reader with clang (ASan + UBSan) in
 # BUILD_DIR and runs each for SECONDS, starting from the seed corpus under
 # tests/fuzz/corpus. Fails when any target finds a crash, a leak, or a broken
 # image rule; the input that did it is kept in BUILD_DIR/artifacts.
@@ -24,7 +24,7 @@ cmake --build "$build" -j2
 
 failed=0
 summary=()
-for name in srecord addr_assign load_place; do
+for name in srecord addr_assign load_place trace_reader; do
     target="$build/kestrel_fuzz_$name"
     corpus="$build/corpus/$name"      # grows as the run finds new paths; the seeds stay as they are
     artifacts="$build/artifacts/$name/"

@@ -87,7 +87,12 @@ std::string StartBoard(const std::string& bin, const std::string& work, pid_t& b
 
 }  // namespace
 
-int main() {
+// With a file name, both runs also record a wire trace there (--trace), to weigh what
+// recording costs: compare the figures with a run without it.
+int main(int mainArgc, char** mainArgv) {
+    std::vector<std::string> traceArgs;
+    if (mainArgc > 1)
+        traceArgs = {"--trace", mainArgv[1]};
     const std::string bin = ExecutableFolder();
     const std::string work = "/tmp/kestrel-bench-update-" + std::to_string(getpid());
     std::system(("mkdir -p " + work).c_str());
@@ -103,9 +108,11 @@ int main() {
     std::string device = StartBoard(bin, work, board);
     const auto start = std::chrono::steady_clock::now();
     const int devnull = open("/dev/null", O_WRONLY);
-    const pid_t tool =
-        Spawn({bin + "/kestrel-cli", "update", "--device", device, "--crystal", "27M", "--timeout", "60", work + "/map.bin"},
-              devnull);
+    std::vector<std::string> toolArgs = {bin + "/kestrel-cli", "update", "--device", device, "--crystal", "27M",
+                                         "--timeout", "60"};
+    toolArgs.insert(toolArgs.end(), traceArgs.begin(), traceArgs.end());
+    toolArgs.push_back(work + "/map.bin");
+    const pid_t tool = Spawn(toolArgs, devnull);
     int status = 0;
     rusage usage{};
     wait4(tool, &status, 0, &usage);
@@ -120,7 +127,9 @@ int main() {
     std::atomic<int> interrupts{0};
     std::ostringstream quiet;
     const CommandContext context{sleeper, -1, quiet, quiet, false, interrupts};
-    std::vector<std::string> args = {"update", "--device", device, "--crystal", "27M", "--timeout", "60", work + "/map.bin"};
+    std::vector<std::string> args = {"update", "--device", device, "--crystal", "27M", "--timeout", "60"};
+    args.insert(args.end(), traceArgs.begin(), traceArgs.end());
+    args.push_back(work + "/map.bin");
     std::vector<char*> argv;
     for (auto& a : args)
         argv.push_back(a.data());
