@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include "console/ConsoleList.h"
+#include "console/FileChooser.h"
 #include "console/MessageBoxes.h"
 #include "console/ProfileWriter.h"
 #include "console/Resources.h"
@@ -17,6 +18,7 @@
 #include "engine/SharedState.h"
 #include "engine/UIThread.h"
 #include "serial/SerialLine.h"
+#include "serial/WireTrace.h"
 
 namespace {
 
@@ -204,11 +206,40 @@ void CMainDlg::changeEvent(QEvent* event) {
         LayOutControls();  // dialog units follow the font
 }
 
+bool CMainDlg::ToggleWireTrace() {
+    auto* line = worker ? dynamic_cast<CSerialLine*>(&worker->Line()) : nullptr;
+    if (!line)
+        return false;
+    if (wireTrace) {
+        line->SetTrace(nullptr);
+        wireTrace.reset();
+        return true;
+    }
+    const std::string path =
+        services.files->ChooseFileToSave(this, "kestrel.trace", "Wire traces (*.trace)|*.trace|All files (*.*)|*.*||");
+    if (path.empty())
+        return false;
+    std::string why;
+    auto trace = WireTrace::Create(path, why);
+    if (!trace) {
+        services.boxes->Show(this, "Can't record the wire trace!\n" + path + ": " + why, "Error", BoxIcon::Warning);
+        return false;
+    }
+    // The line records from here on, beginning with the port as it is open now.
+    line->SetTrace(trace);
+    wireTrace = std::move(trace);
+    return true;
+}
+
 void CMainDlg::contextMenuEvent(QContextMenuEvent* event) {
     QMenu menu(this);
     QAction* engineeringEntry = menu.addAction(QStringLiteral("&Engineering controls"));
     engineeringEntry->setCheckable(true);
     engineeringEntry->setChecked(engineeringShown);
+    QAction* traceEntry = menu.addAction(QStringLiteral("Record wire &trace..."));
+    traceEntry->setCheckable(true);
+    traceEntry->setChecked(RecordingWireTrace());
+    traceEntry->setEnabled(worker && dynamic_cast<CSerialLine*>(&worker->Line()) != nullptr);
     QAction* about = nullptr;
     if (const QString text = StringResource(IDS_ABOUTBOX); !text.isEmpty()) {
         menu.addSeparator();
@@ -217,6 +248,8 @@ void CMainDlg::contextMenuEvent(QContextMenuEvent* event) {
     QAction* chosen = menu.exec(event->globalPos());
     if (chosen == engineeringEntry)
         ShowEngineeringControls(!engineeringShown);
+    else if (chosen == traceEntry)
+        ToggleWireTrace();
     else if (chosen && chosen == about)
         OnSysCommand(IDM_ABOUTBOX);
 }

@@ -86,6 +86,8 @@ struct MainDlgServices {
 // mailbox, which owns the two owner interfaces: window messages are queued to this
 // dialog's thread, and a message box is shown on this thread while the worker waits
 // for the operator to dismiss it. The dialog's thread never waits for the worker.
+class WireTrace;
+
 class CMainDlg : public QDialog {
 public:
     CMainDlg(SharedState& shared, MainDlgServices services, QWidget* parent = nullptr);
@@ -105,6 +107,10 @@ public:
     // settings file.
     void ShowEngineeringControls(bool shown);
     bool EngineeringControlsShown() const { return engineeringShown; }
+    // Starts recording every byte on the line into a file the operator chooses, or
+    // stops a recording under way. False when nothing could be started.
+    bool ToggleWireTrace();
+    bool RecordingWireTrace() const { return wireTrace != nullptr; }
     // Tells the worker to quit and waits for it to end. A message box it still asks
     // for is not shown.
     void FinishWorker();
@@ -206,6 +212,7 @@ private:
 
     bool fileOpened = false;
     bool engineeringShown = false;
+    std::shared_ptr<WireTrace> wireTrace;  // the recording under way, if any
     bool requestRunning = false;  // a handler waits for the worker between its requests
     int openingFiles = 0;         // OpenFiles() calls not yet taken up
     bool closing = false;         // the window is going

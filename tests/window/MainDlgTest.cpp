@@ -367,3 +367,46 @@ TEST_F(WindowTest, TheLayoutKeepsItsProportionsAndClipsNothingAtAnyFontSize) {
 
 }  // namespace
 }  // namespace window_test
+
+namespace window_test {
+namespace {
+
+// The hex of every RX line of a wire trace, run together.
+std::string ReceivedHex(const std::string& trace) {
+    std::string hex;
+    size_t at = 0;
+    while ((at = trace.find(" RX ", at)) != std::string::npos) {
+        at += 4;
+        const size_t end = trace.find('\n', at);
+        hex += trace.substr(at, end - at);
+    }
+    return hex;
+}
+
+TEST_F(WindowTest, AWireTraceRecordsTheLineFromWhenItIsTurnedOnUntilItIsTurnedOff) {
+    OpenDialog();
+    ASSERT_TRUE(WaitForUi([&] { return dlg->GetDlgItem(IDC_LAMP)->property("bitmapId").toInt() == 134; }));
+
+    files.saveAnswers.push_back(Work("no-such-folder/wire.trace"));
+    EXPECT_FALSE(dlg->ToggleWireTrace());
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].text.substr(0, boxes.shown[0].text.find('\n')), "Can't record the wire trace!");
+    EXPECT_FALSE(dlg->RecordingWireTrace());
+
+    files.saveAnswers.push_back(Work("wire.trace"));
+    ASSERT_TRUE(dlg->ToggleWireTrace());
+    EXPECT_TRUE(dlg->RecordingWireTrace());
+    pty.Send("AB\n");
+    ASSERT_TRUE(WaitForUi([&] { return !Items(IDC_CONSOLE).empty() && Items(IDC_CONSOLE)[0] == "AB"; }));
+    ASSERT_TRUE(dlg->ToggleWireTrace());
+    EXPECT_FALSE(dlg->RecordingWireTrace());
+    pty.Send("CD\n");
+    ASSERT_TRUE(WaitForUi([&] { return Items(IDC_CONSOLE).size() >= 2 && Items(IDC_CONSOLE)[1] == "CD"; }));
+
+    const std::string trace = ReadText(Work("wire.trace"));
+    EXPECT_NE(trace.find(" OPEN " + pty.SlavePath() + " 115200,N,8,1\n"), std::string::npos) << trace;
+    EXPECT_EQ(ReceivedHex(trace), "41420a") << trace;  // only what came while it was on
+}
+
+}  // namespace
+}  // namespace window_test
