@@ -8,9 +8,8 @@
 #   tools/make-package.sh
 #
 # Environment:
-#   KESTREL_ICON        the application icon, an SVG. Default: console/res/kestrel.svg
-#                       (the window's art); while that is missing, the stand-in
-#                       tools/package/kestrel-placeholder.svg.
+#   KESTREL_ICON        the application icon, an SVG. Default: res/art/kestrel.svg
+#                       (the window's art).
 #   KESTREL_MAINTAINER  the package's Maintainer field.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -27,8 +26,8 @@ if [[ -z $version ]]; then
 fi
 arch=$(dpkg --print-architecture)
 maintainer=${KESTREL_MAINTAINER:-Kestrel developers <kestrel@localhost>}
-icon=${KESTREL_ICON:-console/res/kestrel.svg}
-[[ -f $icon ]] || icon=tools/package/kestrel-placeholder.svg
+icon=${KESTREL_ICON:-res/art/kestrel.svg}
+[[ -f $icon ]] || { echo "make-package: no application icon at $icon" >&2; exit 1; }
 files=tools/package
 
 # A build of its own without the tests, so a test or sanitizer build is never packaged.
@@ -141,13 +140,16 @@ if [[ -z $depends ]]; then
   exit 1
 fi
 
+# The window's Chinese texts want a CJK font.
+recommends=""
+[[ -x $bin/kestrel ]] && recommends=$'\nRecommends: fonts-wqy-microhei'
 cat >"$stage/DEBIAN/control" <<CONTROL
 Package: kestrel
 Version: $version
 Architecture: $arch
 Maintainer: $maintainer
 Installed-Size: $(du -sk --exclude=DEBIAN "$stage" | cut -f1)
-Depends: $depends
+Depends: $depends${recommends}
 Section: electronics
 Priority: optional
 Description: flash firmware into set-top-box boards over a serial line
@@ -168,5 +170,4 @@ rm -f "$out"/kestrel_*.deb
 dpkg-deb --root-owner-group -Zxz --build "$stage" "$deb" >/dev/null
 echo "Built $deb ($(du -k "$deb" | cut -f1) KiB): ${programs[*]}"
 [[ -x $bin/kestrel ]] || echo "  (no window in this build: desktop entry, icons and metadata left out)"
-[[ $icon == "$files/kestrel-placeholder.svg" && -x $bin/kestrel ]] && echo "  (icon: the stand-in $icon)"
 echo "Depends: $depends"
