@@ -23,32 +23,10 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-wait_for() {  # condition, seconds
-  local deadline=$((SECONDS + $2))
-  until eval "$1"; do
-    ((SECONDS < deadline)) || { echo "gave up waiting for: $1" >&2; return 1; }
-    sleep 0.05
-  done
-}
-
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-pids+=($!)
-wait_for '[[ -s $work/display ]]' 30
-export DISPLAY=:$(head -n 1 "$work/display")
-export XDG_RUNTIME_DIR=$work
+source tools/virtual-display.sh
+start_virtual_display
 xsetroot -solid '#3a6ea5' 2>/dev/null || true
-if command -v openbox >/dev/null; then
-  openbox --sm-disable >"$work/openbox.log" 2>&1 &
-  pids+=($!)
-  wait_for 'xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"' 30
-fi
-
-"$bin/kestrel-board-sim" --crystal 27M --flash "$work/flash.bin" >"$work/board.out" 2>"$work/board.log" &
-pids+=($!)
-wait_for '[[ -s $work/board.out ]]' 30
-device=$(head -n 1 "$work/board.out")
-cp -r "$bin/Lib" "$work/Lib"
-printf '[COM]\r\nportno=0\r\n[PLANT]\r\nXTLO=4\r\n[PORTS]\r\ncom1=%s\r\n' "$device" >"$work/Lib/M850T.ini"
+start_board_on_com1 "$bin" --crystal 27M --flash "$work/flash.bin"
 
 samples=("$root/res/samples/code.s" "$root/res/samples/FONT.bin" "$root/res/samples/BITMAP.bin" "$root/res/samples/LOGO.bin")
 start_window() {

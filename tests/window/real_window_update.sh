@@ -20,38 +20,10 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Waits (at most $2 seconds) until the command $1 succeeds.
-wait_for() {
-  local deadline=$((SECONDS + $2))
-  until eval "$1"; do
-    ((SECONDS < deadline)) || { echo "gave up waiting for: $1" >&2; return 1; }
-    sleep 0.05
-  done
-}
+source "$source/tools/virtual-display.sh"
+start_virtual_display
+start_board_on_com1 "$bin" --crystal 27M --once --flash "$work/flash.bin"
 
-# A display of our own; Xvfb tells its number once it is ready. With a window manager
-# on it, the window can be closed as an operator closes it.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-pids+=($!)
-wait_for '[[ -s $work/display ]]' 30
-export DISPLAY=:$(head -n 1 "$work/display")
-export XDG_RUNTIME_DIR=$work
-manager=0
-if command -v openbox >/dev/null && command -v xprop >/dev/null; then
-  openbox --sm-disable >"$work/openbox.log" 2>&1 &
-  pids+=($!)
-  wait_for 'xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"' 30
-  manager=1
-fi
-
-"$bin/kestrel-board-sim" --crystal 27M --once --flash "$work/flash.bin" >"$work/board.out" 2>"$work/board.log" &
-board=$!
-pids+=($board)
-wait_for '[[ -s $work/board.out ]]' 30
-device=$(head -n 1 "$work/board.out")
-
-cp -r "$bin/Lib" "$work/Lib"
-printf '[COM]\r\nportno=0\r\n[PLANT]\r\nXTLO=4\r\n[PORTS]\r\ncom1=%s\r\n' "$device" >"$work/Lib/M850T.ini"
 "$bin/kestrel" --lib "$work/Lib" "$source/res/samples/FONT.bin" "$source/res/samples/LOGO.bin" \
   >"$work/kestrel.log" 2>&1 &
 kestrel=$!
