@@ -4,23 +4,19 @@
 #include "engine/Crystals.h"
 #include "engine/LogTexts.h"
 #include "engine/UIThread.h"
+#include "engine/WireProtocol.h"
 
 namespace {
 
-constexpr uint32_t kWakeUpPauseMs = 10;
 constexpr uint32_t kDrainLimitMs = 3000;
 
-const std::array<uint8_t, 16> kResetPattern = [] {
-    std::array<uint8_t, 16> p{};
-    p.fill(0xFF);
+constexpr std::array<uint8_t, kWakeUpLength> Pattern(uint8_t byte) {
+    std::array<uint8_t, kWakeUpLength> p{};
+    p.fill(byte);
     return p;
-}();
-
-const std::array<uint8_t, 16> kDemoPattern = [] {
-    std::array<uint8_t, 16> p{};
-    p.fill(0xEE);
-    return p;
-}();
+}
+constexpr auto kResetPattern = Pattern(kWakeUpByte);
+constexpr auto kDemoPattern = Pattern(kDemoByte);
 
 }  // namespace
 
@@ -77,7 +73,7 @@ void CUIThread::OnConsoleCommand(const std::string& command, uint32_t crystalInd
         // An erase is an update of nothing: the board is told the whole map is
         // 0xFFFFFFFF bytes and programs it erased.
         image.CodeLen = image.FontLen = image.BmpLen = image.LogoLen = 0;
-        image.FlashMapLen = 0xFFFFFFFF;
+        image.FlashMapLen = kEraseLength;
         shared.UpdateArmed = 1;
         Log(kLogErase);
         WakeBoard(crystalIndex);

@@ -6,12 +6,10 @@
 #include "engine/LibraryFile.h"
 #include "engine/Pacing.h"
 #include "engine/UIThread.h"
+#include "engine/WireProtocol.h"
 
 namespace {
 
-constexpr uint8_t kLoader1Start = 0x18;
-constexpr uint32_t kHeaderBytes = 4;
-constexpr uint32_t kTrailerBytes = 1;
 // A loader runs from the board's memory; a file larger than the whole flash image is
 // no loader, and would hold the line for minutes.
 constexpr uint64_t kLoaderMaxBytes = 0x100000;
@@ -24,10 +22,10 @@ constexpr const char* kLoader2Failure = "Open pgm2 failed!";
 // A whole read of a loader file with every check: "" or what is wrong with it.
 std::string ReadLoaderFile(const std::string& path, size_t maxBody, std::vector<uint8_t>& file) {
     std::string problem = ReadLibraryFile(path, kLoaderMaxBytes, file).problem;
-    if (problem.empty() && file.size() < kHeaderBytes + kTrailerBytes)
+    if (problem.empty() && file.size() < kLoaderHeaderBytes + kLoaderTrailerBytes)
         problem = std::to_string(file.size()) + " bytes is too short for a loader (4-byte header, body, 1 trailer byte)";
-    else if (problem.empty() && file.size() - kHeaderBytes - kTrailerBytes > maxBody)
-        problem = "its body of " + std::to_string(file.size() - kHeaderBytes - kTrailerBytes) +
+    else if (problem.empty() && file.size() - kLoaderHeaderBytes - kLoaderTrailerBytes > maxBody)
+        problem = "its body of " + std::to_string(file.size() - kLoaderHeaderBytes - kLoaderTrailerBytes) +
                   " bytes does not fit the 2048-byte block of loader 1";
     return problem.empty() ? problem : path + ": " + problem;
 }
@@ -77,13 +75,13 @@ bool CUIThread::SendLoader1() {
     std::vector<uint8_t> file;
     if (!LoaderReady(Loader1Path(CrystalIndex), kLoader1MaxBody, kLoader1Failure, file))
         return true;  // nothing sent; the exchange goes on as the board expects
-    const size_t body = file.size() - kHeaderBytes - kTrailerBytes;
+    const size_t body = file.size() - kLoaderHeaderBytes - kLoaderTrailerBytes;
 
-    const uint8_t start = kLoader1Start;
+    const uint8_t start = kLoader1StartByte;
     if (!SendBlock(&start, 1))
         return false;
     std::vector<uint8_t> block(kDownloadBlockSize, 0x00);
-    std::copy_n(file.begin() + kHeaderBytes, body, block.begin());
+    std::copy_n(file.begin() + kLoaderHeaderBytes, body, block.begin());
     if (!SendBlock(block.data(), kDownloadBlockSize))
         return false;
     // Loader 1 must leave the line at the boot speed before the line is closed for
@@ -99,14 +97,14 @@ bool CUIThread::SendLoader2() {
     const size_t length = file.size();
 
     std::vector<uint8_t> block(kDownloadBlockSize, 0x00);
-    std::copy_n(file.begin(), kHeaderBytes, block.begin());
-    if (!SendBlock(block.data(), kHeaderBytes))
+    std::copy_n(file.begin(), kLoaderHeaderBytes, block.begin());
+    if (!SendBlock(block.data(), kLoaderHeaderBytes))
         return false;
     sleeper.SleepMs(kHeaderPauseMs);
 
     // The body in whole blocks, then the rest; the trailer byte stays behind.
-    size_t position = kHeaderBytes;
-    const size_t blocks = (length - kHeaderBytes - kTrailerBytes) / kDownloadBlockSize;
+    size_t position = kLoaderHeaderBytes;
+    const size_t blocks = (length - kLoaderHeaderBytes - kLoaderTrailerBytes) / kDownloadBlockSize;
     for (size_t i = 0; i < blocks; ++i) {
         std::copy_n(file.begin() + position, kDownloadBlockSize, block.begin());
         if (!SendBlock(block.data(), kDownloadBlockSize))
@@ -114,7 +112,7 @@ bool CUIThread::SendLoader2() {
         position += kDownloadBlockSize;
         sleeper.SleepMs(kBlockPauseMs);
     }
-    const auto rest = static_cast<uint32_t>(length - position - kTrailerBytes);
+    const auto rest = static_cast<uint32_t>(length - position - kLoaderTrailerBytes);
     std::fill(block.begin(), block.end(), 0x00);
     std::copy_n(file.begin() + position, rest, block.begin());
     if (!SendBlock(block.data(), rest))

@@ -6,6 +6,7 @@
 
 #include "engine/LogTexts.h"
 #include "engine/UIThread.h"
+#include "engine/WireProtocol.h"
 
 namespace {
 
@@ -13,18 +14,6 @@ constexpr uint32_t kReadChunk = 1000;
 constexpr uint32_t kReadWaitMs = 10;
 constexpr uint32_t kConsolePauseMs = 20;
 
-// Replies of the board during an update.
-constexpr uint8_t kReplyLoader1 = 'W';
-constexpr uint8_t kReplyLoader2 = 'Z';
-constexpr uint8_t kReplyHeader = 'S';
-constexpr uint8_t kReplyFlashMap = 'A';
-constexpr uint8_t kReplyCode = 'C';
-constexpr uint8_t kReplyFont = 'F';
-constexpr uint8_t kReplyBitmap = 'B';
-constexpr uint8_t kReplyLogo = 'E';
-constexpr uint8_t kReplyDone = 'D';
-constexpr uint8_t kFirstProgress = 1;
-constexpr uint8_t kLastProgress = 16;
 
 }  // namespace
 

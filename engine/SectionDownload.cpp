@@ -5,6 +5,7 @@
 
 #include "engine/Pacing.h"
 #include "engine/UIThread.h"
+#include "engine/WireProtocol.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ void CUIThread::SendSectionHeader() {
         image.CodeLen,     image.FontLen,     image.BmpLen,      image.LogoLen,
         image.FlashMapLen, static_cast<uint32_t>(shared.ReserveProgram.load()),
     };
-    std::array<uint8_t, 40> header{};
+    std::array<uint8_t, kSectionHeaderBytes> header{};
     for (size_t i = 0; i < 10; ++i)
         PutLittleEndian32(header.data() + 4 * i, words[i]);
     Comm->WriteBytes(header.data(), static_cast<uint32_t>(header.size()));

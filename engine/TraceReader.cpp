@@ -7,19 +7,11 @@
 #include "engine/Crystals.h"
 #include "engine/Pacing.h"
 #include "engine/TraceLine.h"
+#include "engine/WireProtocol.h"
 
 namespace {
 
-// The exchange as the worker runs it (engine/ReceiveStep.cpp and the downloads).
-constexpr size_t kWakeUpLength = 16;
-constexpr uint8_t kWakeUpByte = 0xFF;
-constexpr uint8_t kDemoByte = 0xEE;
-constexpr uint8_t kLoader1StartByte = 0x18;
-constexpr size_t kLoader2HeaderLength = 4;
-constexpr size_t kSectionHeaderLength = 40;
-constexpr uint32_t kWakeUpPauseMs = 10;
 constexpr uint32_t kFullSpeed = 115200;
-constexpr uint32_t kEraseLength = 0xFFFFFFFF;
 constexpr int kBitsPerByte = 10;  // start, eight data bits, stop
 constexpr size_t kMostDamagedLines = 20;
 constexpr size_t kShownBytes = 16;
@@ -318,8 +310,8 @@ private:
             ++writesInRequest;
             if (writesInRequest == 1) {
                 line.meaning = "loader 2 header";
-                if (b.size() != kLoader2HeaderLength)
-                    Warn("the loader 2 header is " + std::to_string(kLoader2HeaderLength) + " bytes");
+                if (b.size() != kLoaderHeaderBytes)
+                    Warn("the loader 2 header is " + std::to_string(kLoaderHeaderBytes) + " bytes");
                 neededMs = kHeaderPauseMs;
                 why = "after a header";
             } else {
@@ -331,10 +323,10 @@ private:
             }
         } else if (request == Request::Header) {
             line.meaning = "section header";
-            if (b.size() == kSectionHeaderLength)
+            if (b.size() == kSectionHeaderBytes)
                 DescribeHeader(b);
             else
-                Warn("a section header is " + std::to_string(kSectionHeaderLength) + " bytes");
+                Warn("a section header is " + std::to_string(kSectionHeaderBytes) + " bytes");
             neededMs = kHeaderPauseMs;
             why = "after a header";
             request = Request::None;
