@@ -54,9 +54,9 @@ sleep 0.5
 shot window-hover "$window"
 xdotool mousemove --window "$window" 2 2
 xdotool key --clearmodifiers alt+u
-sleep 3.5
+sleep 5.5
 shot window-updating "$window"
-sleep 8
+sleep 6
 shot window-finished "$window"
 
 # The window's own menu, and the about box from it.
