@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/BoardRun.h"
 #include "cli/CliLibrary.h"
 #include "cli/FlashSession.h"
 #include "engine/Crystals.h"
@@ -28,6 +29,11 @@ const char* const kUpdateHelp =
     "  --reserve       set the reserve-program flag in the section header\n"
     "  --timeout S     give up when the board stays silent for S seconds while Kestrel\n"
     "                  waits for it (default 60; 0 waits as long as it takes)\n"
+    "  --device PATH   may be given for several boards: they are flashed at once, each\n"
+    "                  on its own line; every log line starts with the board's name, a\n"
+    "                  table of results ends the run, and the status is 0 only when\n"
+    "                  every board finished\n"
+    "  --log-dir DIR   write each board's log, time-stamped, to DIR/NAME.log\n"
     "Options may also follow the files. Ctrl-C cancels (a download stops after its\n"
     "current block); a second Ctrl-C quits at once.\n"
     "Exit status: 0 flashed, 1 failed, 2 usage error, 130 cancelled.\n";
@@ -36,6 +42,11 @@ const char* const kEraseHelp =
     "usage: kestrel-cli erase (--device PATH | --port N) [--crystal ...] [--lib DIR] [--timeout SECONDS]\n"
     "Erases the board's whole flash (the \"initflash\" console command).\n"
     "  --timeout S     give up when the board stays silent for S seconds (default 60; 0 never)\n"
+    "  --device PATH   may be given for several boards: they are flashed at once, each\n"
+    "                  on its own line; every log line starts with the board's name, a\n"
+    "                  table of results ends the run, and the status is 0 only when\n"
+    "                  every board finished\n"
+    "  --log-dir DIR   write each board's log, time-stamped, to DIR/NAME.log\n"
     "Exit status: 0 erased, 1 failed, 2 usage error, 130 cancelled.\n";
 
 const char* const kConsoleHelp =
@@ -51,6 +62,8 @@ const char* const kConsoleHelp =
 
 struct Parsed {
     SessionOptions session;
+    std::vector<std::string> devices;  // every --device, for a run on several boards
+    std::string logDir;
     std::string saveFile;
     std::vector<std::string> files;
     bool help = false;
@@ -71,7 +84,7 @@ bool ParseNumber(const char* text, long min, long max, long& value) {
 
 // Returns false (after saying why on err) for a usage error.
 bool Parse(int argc, char** argv, bool update, bool console, std::ostream& err, Parsed& p) {
-    enum { kDevice = 1, kPort, kCrystal, kLib, kReserve, kTimeout, kSettings, kSave, kHelp };
+    enum { kDevice = 1, kPort, kCrystal, kLib, kReserve, kTimeout, kSettings, kSave, kHelp, kLogDir };
     const option all[] = {{"device", required_argument, nullptr, kDevice},
                           {"port", required_argument, nullptr, kPort},
                           {"crystal", required_argument, nullptr, kCrystal},
@@ -81,6 +94,7 @@ bool Parse(int argc, char** argv, bool update, bool console, std::ostream& err, 
                           {"settings", required_argument, nullptr, kSettings},
                           {"save", required_argument, nullptr, kSave},
                           {"help", no_argument, nullptr, kHelp},
+                          {"log-dir", required_argument, nullptr, kLogDir},
                           {nullptr, 0, nullptr, 0}};
     optind = 0;  // fresh parse, also when called more than once in a process
     opterr = 0;
@@ -90,7 +104,15 @@ bool Parse(int argc, char** argv, bool update, bool console, std::ostream& err, 
         long n = 0;
         int crystal = 0;
         switch (c) {
-        case kDevice: p.session.device = optarg; break;
+        case kDevice:
+            p.session.device = optarg;
+            p.devices.push_back(optarg);
+            break;
+        case kLogDir:
+            if (console)
+                goto unknown;
+            p.logDir = optarg;
+            break;
         case kPort:
             if (!ParseNumber(optarg, 1, 1024, n)) {
                 err << argv[0] << ": --port takes a number from 1 to 1024\n";
@@ -142,6 +164,14 @@ bool Parse(int argc, char** argv, bool update, bool console, std::ostream& err, 
         err << argv[0] << ": name the line with exactly one of --device PATH and --port N\n";
         return false;
     }
+    if (console && p.devices.size() > 1) {
+        err << argv[0] << ": shows one board's console: name one --device\n";
+        return false;
+    }
+    if (!p.logDir.empty() && p.devices.empty()) {
+        err << argv[0] << ": --log-dir names the boards' logs by their --device\n";
+        return false;
+    }
     if (update && p.files.empty()) {
         err << argv[0] << ": name at least one update file\n";
         return false;
@@ -174,6 +204,8 @@ int RunWithSession(int argc, char** argv, const CommandContext& ctx, bool update
         ctx.out << help << LibraryHelpLine(p.session.libFolder);
         return 0;
     }
+    if (p.devices.size() > 1 || !p.logDir.empty())
+        return RunOnBoards({p.devices, p.session, p.files, !update, p.logDir}, ctx);
     FlashSession session(p.session, ctx.sleeper, ctx.out, ctx.err, ctx.errIsTerminal, ctx.interrupts);
     if (!session.OpenLine())
         return ctx.interrupts ? FlashSession::kCancelled : FlashSession::kFailed;
