@@ -1,6 +1,7 @@
 #include "cli/BoardRun.h"
 
 #include <time.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -178,9 +179,14 @@ int RunOnBoards(const BoardRunRequest& request, const CommandContext& ctx) {
     if (!request.logDir.empty()) {
         std::error_code error;
         std::filesystem::create_directories(request.logDir, error);
-        if (error || !std::filesystem::is_directory(request.logDir)) {
-            ctx.err << "Error: the log folder " << request.logDir << " cannot be made: "
-                    << (error ? error.message() : "it is not a folder") << "; no board was touched\n";
+        // Found out now, not after the boards are flashed and their logs are due.
+        const char* problem = error                                          ? nullptr
+                              : !std::filesystem::is_directory(request.logDir) ? "it is not a folder"
+                              : access(request.logDir.c_str(), W_OK | X_OK) != 0 ? "you may not write in it"
+                                                                                   : "";
+        if (problem == nullptr || *problem != '\0') {
+            ctx.err << "Error: the log folder " << request.logDir << " cannot be used: "
+                    << (problem ? problem : error.message()) << "; no board was touched\n";
             return FlashSession::kFailed;
         }
     }
