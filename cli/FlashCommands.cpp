@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/BoardRun.h"
 #include "cli/CliLibrary.h"
 #include "cli/FlashSession.h"
 #include "engine/Crystals.h"
@@ -29,7 +30,13 @@ const char* const kUpdateHelp =
     "  --reserve       set the reserve-program flag in the section header\n"
     "  --timeout S     give up when the board stays silent for S seconds while Kestrel\n"
     "                  waits for it (default 60; 0 waits as long as it takes)\n"
-    "  --trace FILE    record every byte on the line in FILE ('kestrel-cli trace FILE' reads it)\n"
+    "  --device PATH   may be repeated for several boards, all worked at once, each\n"
+    "                  on its own line; every log line starts with the board's name, a\n"
+    "                  table of results ends the run, and the status is 0 only when\n"
+    "                  every board finished\n"
+    "  --log-dir DIR   write each board's log, time-stamped, to DIR/NAME.log\n"
+    "  --trace FILE    record every byte on the line in FILE ('kestrel-cli trace FILE' reads it);\n"
+    "                  with several --device, FILE is a folder: FILE/NAME.trace per board\n"
     "Options may also follow the files. Ctrl-C cancels (a download stops after its\n"
     "current block); a second Ctrl-C quits at once.\n"
     "Exit status: 0 flashed, 1 failed, 2 usage error, 130 cancelled.\n";
@@ -39,7 +46,12 @@ const char* const kEraseHelp =
     "                         [--trace FILE]\n"
     "Erases the board's whole flash (the \"initflash\" console command).\n"
     "  --timeout S     give up when the board stays silent for S seconds (default 60; 0 never)\n"
-    "  --trace FILE    record every byte on the line in FILE\n"
+    "  --device PATH   may be repeated for several boards, all worked at once, each\n"
+    "                  on its own line; every log line starts with the board's name, a\n"
+    "                  table of results ends the run, and the status is 0 only when\n"
+    "                  every board finished\n"
+    "  --log-dir DIR   write each board's log, time-stamped, to DIR/NAME.log\n"
+    "  --trace FILE    record every byte on the line in FILE (a folder with several --device)\n"
     "Exit status: 0 erased, 1 failed, 2 usage error, 130 cancelled.\n";
 
 const char* const kConsoleHelp =
@@ -56,6 +68,8 @@ const char* const kConsoleHelp =
 
 struct Parsed {
     SessionOptions session;
+    std::vector<std::string> devices;  // every --device, for a run on several boards
+    std::string logDir;
     std::string saveFile;
     std::string traceFile;
     std::vector<std::string> files;
@@ -77,7 +91,7 @@ bool ParseNumber(const char* text, long min, long max, long& value) {
 
 // Returns false (after saying why on err) for a usage error.
 bool Parse(int argc, char** argv, bool update, bool console, std::ostream& err, Parsed& p) {
-    enum { kDevice = 1, kPort, kCrystal, kLib, kReserve, kTimeout, kSettings, kSave, kTrace, kHelp };
+    enum { kDevice = 1, kPort, kCrystal, kLib, kReserve, kTimeout, kSettings, kSave, kTrace, kHelp, kLogDir };
     const option all[] = {{"device", required_argument, nullptr, kDevice},
                           {"port", required_argument, nullptr, kPort},
                           {"crystal", required_argument, nullptr, kCrystal},
@@ -88,6 +102,7 @@ bool Parse(int argc, char** argv, bool update, bool console, std::ostream& err, 
                           {"save", required_argument, nullptr, kSave},
                           {"trace", required_argument, nullptr, kTrace},
                           {"help", no_argument, nullptr, kHelp},
+                          {"log-dir", required_argument, nullptr, kLogDir},
                           {nullptr, 0, nullptr, 0}};
     optind = 0;  // fresh parse, also when called more than once in a process
     opterr = 0;
@@ -97,7 +112,15 @@ bool Parse(int argc, char** argv, bool update, bool console, std::ostream& err, 
         long n = 0;
         int crystal = 0;
         switch (c) {
-        case kDevice: p.session.device = optarg; break;
+        case kDevice:
+            p.session.device = optarg;
+            p.devices.push_back(optarg);
+            break;
+        case kLogDir:
+            if (console)
+                goto unknown;
+            p.logDir = optarg;
+            break;
         case kPort:
             if (!ParseNumber(optarg, 1, 1024, n)) {
                 err << argv[0] << ": --port takes a number from 1 to 1024\n";
@@ -150,6 +173,14 @@ bool Parse(int argc, char** argv, bool update, bool console, std::ostream& err, 
         err << argv[0] << ": name the line with exactly one of --device PATH and --port N\n";
         return false;
     }
+    if (console && p.devices.size() > 1) {
+        err << argv[0] << ": shows one board's console: name one --device\n";
+        return false;
+    }
+    if (!p.logDir.empty() && p.devices.empty()) {
+        err << argv[0] << ": --log-dir names the boards' logs by their --device\n";
+        return false;
+    }
     if (update && p.files.empty()) {
         err << argv[0] << ": name at least one update file\n";
         return false;
@@ -182,6 +213,8 @@ int RunWithSession(int argc, char** argv, const CommandContext& ctx, bool update
         ctx.out << help << LibraryHelpLine(p.session.libFolder);
         return 0;
     }
+    if (p.devices.size() > 1 || !p.logDir.empty())
+        return RunOnBoards({p.devices, p.session, p.files, !update, p.logDir, p.traceFile}, ctx);
     std::string why;
     if (!p.traceFile.empty() && !(p.session.trace = WireTrace::Create(p.traceFile, why))) {
         ctx.err << argv[0] << ": cannot record the wire trace: " << why << "\n";

@@ -1,0 +1,256 @@
+#include "cli/BoardRun.h"
+
+#include <time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <iomanip>
+#include <memory>
+#include <ostream>
+#include <sstream>
+#include <thread>
+
+#include "cli/BoardNames.h"
+#include "cli/Interrupts.h"
+#include "cli/LineSplitter.h"
+#include "cli/MultiBoardDisplay.h"
+#include "image/UpdateFile.h"
+#include "serial/WireTrace.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kFinished = "5.Update finished!!!";
+constexpr const char* kNoReply = "Error: no reply from the board for ";
+constexpr const char* kCancelling = "Cancelling:";
+
+bool StartsWith(const std::string& text, const std::string& start) { return text.compare(0, start.size(), start) == 0; }
+
+// "progress 62%", as a session reports progress to a stream that is no terminal.
+bool ProgressLine(const std::string& line, long& percent) {
+    int end = 0;
+    return std::sscanf(line.c_str(), "progress %ld%%%n", &percent, &end) == 1 && static_cast<size_t>(end) == line.size();
+}
+
+std::string TimeStamp() {
+    const auto now = std::chrono::system_clock::now();
+    const time_t seconds = std::chrono::system_clock::to_time_t(now);
+    const auto millis =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+    tm local{};
+    localtime_r(&seconds, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    std::ostringstream s;
+    s << text << "." << std::setw(3) << std::setfill('0') << millis;
+    return s.str();
+}
+
+// One board of the run: its session writes to `out` and `err` from the board's own
+// thread, and what it writes is sorted into the display, the board's log and its verdict.
+struct Board {
+    Board(size_t index, std::string device, std::string name, MultiBoardDisplay& display)
+        : index(index), device(std::move(device)), name(std::move(name)), display(display) {}
+
+    void TakeOut(const std::string& line) {
+        if (loading)
+            return;  // the files' listing was shown once, before any board started
+        finished = finished || line == kFinished;
+        Record(line);
+        display.Log(index, line);
+    }
+    void TakeErr(const std::string& line) {
+        long percent = 0;
+        if (ProgressLine(line, percent)) {
+            display.Progress(index, percent);
+            return;
+        }
+        if (!StartsWith(line, kCancelling))
+            problems.push_back(line);
+        timedOut = timedOut || StartsWith(line, kNoReply);
+        Record(line);
+        display.Problem(index, line);
+    }
+    void Record(const std::string& line) { log += TimeStamp() + "  " + line + "\n"; }
+
+    std::string Result(bool erase) const {
+        if (status == FlashSession::kOk && finished)
+            return erase ? "erased" : "flashed";
+        if (status == FlashSession::kCancelled)
+            return "cancelled";
+        std::string reason;
+        for (const auto& p : problems) {
+            if (StartsWith(p, kNoReply))
+                return "timed out: " + p.substr(std::string("Error: ").size());
+            reason += (reason.empty() ? "" : " ") + (StartsWith(p, "Error: ") ? p.substr(7) : p);
+        }
+        return "failed: " + (reason.empty() ? std::string("the board never said \"") + kFinished + "\"" : reason);
+    }
+
+    const size_t index;
+    const std::string device, name;
+    MultiBoardDisplay& display;
+    bool loading = false;
+    bool finished = false;
+    bool timedOut = false;
+    std::vector<std::string> problems;
+    std::string log;
+    std::shared_ptr<WireTrace> trace;  // this board's wire trace, if one is recorded
+    int status = FlashSession::kFailed;
+    double seconds = 0;
+    LineSplitter outLines{[this](const std::string& l) { TakeOut(l); }};
+    LineSplitter errLines{[this](const std::string& l) { TakeErr(l); }};
+    std::ostream out{&outLines};
+    std::ostream err{&errLines};
+};
+
+int RunSession(FlashSession& session, Board& board, const BoardRunRequest& request, const CommandContext& ctx) {
+    if (!request.erase) {
+        board.loading = true;
+        const bool taken = session.LoadFiles(request.files);
+        board.loading = false;
+        if (!taken) {
+            if (ctx.interrupts)
+                return FlashSession::kCancelled;
+            board.err << "Error: an update file was refused; this board was not touched\n";
+            return FlashSession::kFailed;
+        }
+    }
+    if (!session.OpenLine())
+        return ctx.interrupts ? FlashSession::kCancelled : FlashSession::kFailed;
+    return request.erase ? session.Erase() : session.Update();
+}
+
+void RunBoard(Board& board, const BoardRunRequest& request, const CommandContext& ctx) {
+    const auto start = Clock::now();
+    SessionOptions options = request.session;
+    options.device = board.device;
+    options.trace = board.trace;
+    {
+        FlashSession session(options, ctx.sleeper, board.out, board.err, false, ctx.interrupts);
+        board.status = RunSession(session, board, request, ctx);
+    }  // the worker has quit and its last words are in
+    board.out << std::flush;
+    board.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    board.display.Ended(board.index, board.Result(request.erase));
+}
+
+void PrintSummary(const std::vector<std::unique_ptr<Board>>& boards, bool erase, std::ostream& out) {
+    size_t nameWidth = std::string("board").size();
+    size_t resultWidth = std::string("result").size();
+    for (const auto& b : boards) {
+        nameWidth = std::max(nameWidth, b->name.size());
+        resultWidth = std::max(resultWidth, b->Result(erase).size());
+    }
+    out << "\n" << std::left << std::setw(static_cast<int>(nameWidth)) << "board" << "  "
+        << std::setw(static_cast<int>(resultWidth)) << "result" << "  time\n";
+    for (const auto& b : boards)
+        out << std::setw(static_cast<int>(nameWidth)) << b->name << "  " << std::setw(static_cast<int>(resultWidth))
+            << b->Result(erase) << "  " << std::right << std::fixed << std::setprecision(1) << std::setw(6) << b->seconds
+            << " s\n"
+            << std::left;
+    out << std::flush;
+}
+
+// Each board's log is written whole once its run is over, through the atomic writer:
+// a run that ends early leaves the previous log as it was, never half of a new one.
+bool WriteLogs(const std::vector<std::unique_ptr<Board>>& boards, const BoardRunRequest& request, std::ostream& err) {
+    bool all = true;
+    for (const auto& b : boards) {
+        const std::string text = "Kestrel " + std::string(request.erase ? "erase" : "update") + " of " + b->device +
+                                 "\n" + b->log + TimeStamp() + "  result: " + b->Result(request.erase) + "\n";
+        const std::string path = (std::filesystem::path(request.logDir) / BoardFileName(b->name, ".log")).string();
+        const std::string cause = WriteFileReplacing(path, reinterpret_cast<const uint8_t*>(text.data()), text.size());
+        if (!cause.empty()) {
+            err << "Error: cannot write the log " << path << ": " << cause << "\n";
+            all = false;
+        }
+    }
+    return all;
+}
+
+// One wire trace per board: the file named, for a single board; else FOLDER/NAME.trace.
+// Every trace is made before any board is touched.
+bool StartTraces(std::vector<std::unique_ptr<Board>>& boards, const std::string& trace, std::ostream& err) {
+    const bool folder = boards.size() > 1;
+    if (folder) {
+        std::error_code error;
+        std::filesystem::create_directories(trace, error);
+    }
+    for (auto& b : boards) {
+        const std::string path =
+            folder ? (std::filesystem::path(trace) / BoardFileName(b->name, ".trace")).string() : trace;
+        std::string why;
+        if (!(b->trace = WireTrace::Create(path, why))) {
+            err << "Error: cannot record the wire trace " << path << ": " << why << "; no board was touched\n";
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int RunOnBoards(const BoardRunRequest& request, const CommandContext& ctx) {
+    if (const auto twice = RepeatedDevice(request.devices)) {
+        ctx.err << "kestrel-cli: the device " << *twice << " is named twice; each board needs a line of its own\n";
+        return 2;
+    }
+    if (!request.logDir.empty()) {
+        std::error_code error;
+        std::filesystem::create_directories(request.logDir, error);
+        // Found out now, not after the boards are flashed and their logs are due.
+        const char* problem = error                                          ? nullptr
+                              : !std::filesystem::is_directory(request.logDir) ? "it is not a folder"
+                              : access(request.logDir.c_str(), W_OK | X_OK) != 0 ? "you may not write in it"
+                                                                                   : "";
+        if (problem == nullptr || *problem != '\0') {
+            ctx.err << "Error: the log folder " << request.logDir << " cannot be used: "
+                    << (problem ? problem : error.message()) << "; no board was touched\n";
+            return FlashSession::kFailed;
+        }
+    }
+    if (!request.erase) {
+        // The files are checked once, before any line is opened: a refused file stops
+        // the whole run with every board untouched.
+        SessionOptions options = request.session;
+        options.device = request.devices.front();
+        FlashSession check(options, ctx.sleeper, ctx.out, ctx.err, ctx.errIsTerminal, ctx.interrupts);
+        if (!check.LoadFiles(request.files)) {
+            if (ctx.interrupts)
+                return FlashSession::kCancelled;
+            ctx.err << "Error: an update file was refused; no board was touched\n";
+            return FlashSession::kFailed;
+        }
+    }
+
+    const std::vector<std::string> names = BoardNames(request.devices);
+    MultiBoardDisplay display(ctx.out, ctx.err, ctx.errIsTerminal, names);
+    std::vector<std::unique_ptr<Board>> boards;
+    for (size_t i = 0; i < request.devices.size(); ++i)
+        boards.push_back(std::make_unique<Board>(i, request.devices[i], names[i], display));
+    if (!request.trace.empty() && !StartTraces(boards, request.trace, ctx.err))
+        return FlashSession::kFailed;
+    std::vector<std::thread> threads;
+    {
+        // Ctrl-C stays with this thread; every board sees it through `interrupts`.
+        const InterruptsHeldBack quiet;
+        for (auto& b : boards)
+            threads.emplace_back([&board = *b, &request, &ctx] { RunBoard(board, request, ctx); });
+    }
+    for (auto& t : threads)
+        t.join();
+
+    PrintSummary(boards, request.erase, ctx.out);
+    const bool logged = request.logDir.empty() || WriteLogs(boards, request, ctx.err);
+    if (ctx.interrupts)
+        return FlashSession::kCancelled;
+    for (const auto& b : boards) {
+        if (b->Result(request.erase) != (request.erase ? "erased" : "flashed"))
+            return FlashSession::kFailed;
+    }
+    return logged ? FlashSession::kOk : FlashSession::kFailed;
+}

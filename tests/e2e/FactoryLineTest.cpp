@@ -1,0 +1,158 @@
+// Several boards flashed at once from one command, as a production line runs them:
+// each board gets its own verdict, and no board's fault reaches another.
+#include <regex>
+
+#include "tests/e2e/EndToEndFixture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class FactoryLine : public EndToEnd {
+protected:
+    // A virtual board reached through the link Work(name), so that the tool calls it
+    // `name`; its flash is Work(name + ".flash").
+    std::unique_ptr<BoardProcess> StartNamedBoard(const std::string& name, std::vector<std::string> args) {
+        args.insert(args.end(), {"--crystal", "27M", "--flash", Work(name + ".flash"), "--link", Work(name)});
+        auto board = std::make_unique<BoardProcess>(Bin(), args, Work(name + ".board.log"));
+        EXPECT_FALSE(board->Device().empty()) << "the virtual board " << name << " did not start";
+        return board;
+    }
+    static std::vector<std::string> Healthy() { return {"--once", "--reply-gap-ms", "40", "--progress-gap-ms", "15"}; }
+
+    std::vector<uint8_t> MakeMap() {
+        std::vector<uint8_t> map(0x60000);  // the size of a complete flash map
+        for (size_t i = 0; i < map.size(); ++i)
+            map[i] = static_cast<uint8_t>((i * 2654435761u) >> 24);
+        WriteFile(Work("MAP.BIN"), map);
+        return map;
+    }
+    void ExpectFlashed(const std::string& name, const std::vector<uint8_t>& map) {
+        const auto flash = ReadFile(Work(name + ".flash"));
+        ASSERT_GE(flash.size(), map.size()) << name;
+        EXPECT_TRUE(std::equal(map.begin(), map.end(), flash.begin())) << name << "'s flash differs";
+    }
+};
+
+// The summary table's row for this board: "NAME  RESULT  TIME s".
+std::string ResultOf(const std::string& out, const std::string& name) {
+    std::smatch m;
+    if (!std::regex_search(out, m, std::regex("\n" + name + " +(.*?) +[0-9]+\\.[0-9] s\n")))
+        return "(no row for " + name + ")";
+    return m[1];
+}
+
+TEST_F(FactoryLine, EveryBoardGetsItsOwnVerdictWhateverTheOthersDo) {
+    const auto map = MakeMap();
+    // Eight lines: five healthy boards, one that never answers, one that hangs up in
+    // the middle of the data, and an adapter that is not there.
+    std::vector<std::unique_ptr<BoardProcess>> boards;
+    std::vector<std::string> args = {"update", "--crystal", "27M", "--timeout", "2", "--log-dir", Work("logs")};
+    for (int i = 0; i < 5; ++i) {
+        boards.push_back(StartNamedBoard("ttyOK" + std::to_string(i), Healthy()));
+        args.insert(args.end(), {"--device", Work("ttyOK" + std::to_string(i))});
+    }
+    boards.push_back(StartNamedBoard("ttySilent", {"--fault", "silent"}));
+    boards.push_back(StartNamedBoard("ttyHangup", {"--fault", "hangup", "--reply-gap-ms", "40"}));
+    args.insert(args.end(), {"--device", Work("ttySilent"), "--device", Work("ttyHangup"), "--device",
+                             "/dev/kestrel-absent", Work("MAP.BIN")});
+    NoPause sleeper;
+    const CommandRun r = Command(RunUpdateCommand, args, sleeper);
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+
+    for (int i = 0; i < 5; ++i) {
+        const std::string name = "ttyOK" + std::to_string(i);
+        SCOPED_TRACE(name);
+        EXPECT_EQ(ResultOf(r.out, name), "flashed") << r.out;
+        ExpectLogInOrder(r.out, {name + ": Ready to update program......", name + ": 4.Programing flash....",
+                                 name + ": 5.Update finished!!!"});
+        EXPECT_NE(r.err.find(name + " progress 100%\n"), std::string::npos) << r.err;
+        EXPECT_EQ(boards[static_cast<size_t>(i)]->Wait(), 0) << boards[static_cast<size_t>(i)]->Report();
+        ExpectFlashed(name, map);
+        const auto log = ReadFile(Work("logs/" + name + ".log"));
+        EXPECT_TRUE(std::regex_search(std::string(log.begin(), log.end()),
+                                      std::regex(R"(\n\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}  5\.Update finished!!!\n)")))
+            << std::string(log.begin(), log.end());
+    }
+    EXPECT_EQ(ResultOf(r.out, "ttySilent").rfind("timed out: no reply from the board for 2 s", 0), 0u) << r.out;
+    EXPECT_EQ(ResultOf(r.out, "ttyHangup").rfind("failed: ", 0), 0u) << r.out;
+    EXPECT_NE(ResultOf(r.out, "ttyHangup").find("The serial line was lost!"), std::string::npos) << r.out;
+    EXPECT_NE(ResultOf(r.out, "kestrel-absent").find("failed: Can't open port! /dev/kestrel-absent: no such device"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.out.find("ttySilent: 5.Update finished!!!"), std::string::npos);
+    // The files are listed once, not once per board.
+    EXPECT_EQ(r.out.find("----Include Files:"), r.out.rfind("----Include Files:")) << r.out;
+    const auto silentLog = ReadFile(Work("logs/ttySilent.log"));
+    EXPECT_NE(std::string(silentLog.begin(), silentLog.end()).find("result: timed out"), std::string::npos);
+}
+
+TEST_F(FactoryLine, ARepeatedDeviceOrARefusedFileTouchesNoBoard) {
+    auto a = StartNamedBoard("ttyA", Healthy());
+    auto b = StartNamedBoard("ttyB", Healthy());
+    NoPause sleeper;
+    // The same device by its name, and once more through another path to it.
+    for (const std::string& again : {Work("ttyA"), a->Device()}) {
+        SCOPED_TRACE(again);
+        const CommandRun twice = Command(
+            RunUpdateCommand, {"update", "--device", Work("ttyA"), "--device", Work("ttyB"), "--device", again, Sample("FONT.bin")},
+            sleeper);
+        EXPECT_EQ(twice.status, 2) << twice.err;
+        EXPECT_NE(twice.err.find("named twice"), std::string::npos) << twice.err;
+    }
+    EXPECT_EQ(Command(RunConsoleCommand, {"console", "--device", Work("ttyA"), "--device", Work("ttyB")}, sleeper).status, 2);
+
+    std::vector<uint8_t> odd(100, 0x11);
+    odd.back() = 'D';  // no section has this letter
+    WriteFile(Work("odd.bin"), odd);
+    const CommandRun refused = Command(
+        RunUpdateCommand, {"update", "--device", Work("ttyA"), "--device", Work("ttyB"), Sample("FONT.bin"), Work("odd.bin")},
+        sleeper);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("no board was touched"), std::string::npos) << refused.err;
+    EXPECT_EQ(refused.out.find("Ready to update"), std::string::npos) << refused.out;
+
+    // Both boards are still waiting for their first update: an erase reaches both,
+    // each recorded in a wire trace of its own in the trace folder.
+    const CommandRun erase = Command(RunEraseCommand,
+                                     {"erase", "--device", Work("ttyA"), "--device", Work("ttyB"), "--crystal", "27M",
+                                      "--trace", Work("traces")},
+                                     sleeper);
+    EXPECT_EQ(erase.status, 0) << erase.out << erase.err;
+    EXPECT_EQ(ResultOf(erase.out, "ttyA"), "erased") << erase.out;
+    EXPECT_EQ(ResultOf(erase.out, "ttyB"), "erased") << erase.out;
+    for (const char* name : {"ttyA", "ttyB"}) {
+        const auto bytes = ReadFile(Work("traces/" + std::string(name) + ".trace"));
+        const std::string trace(bytes.begin(), bytes.end());
+        EXPECT_NE(trace.find(" OPEN " + Work(name) + " "), std::string::npos) << name << ":\n" << trace;
+        EXPECT_NE(trace.find(" RX 44\n"), std::string::npos) << name << ": no 'D' in\n" << trace;
+    }
+    EXPECT_EQ(a->Wait(), 0) << a->Report();
+    EXPECT_EQ(b->Wait(), 0) << b->Report();
+}
+
+TEST_F(FactoryLine, CtrlCCancelsEveryBoard) {
+    MakeMap();
+    std::vector<std::unique_ptr<BoardProcess>> boards;
+    std::vector<std::string> args = {"update", "--crystal", "27M", "--timeout", "30", Work("MAP.BIN")};
+    for (const char* name : {"ttyX", "ttyY", "ttyZ"}) {
+        boards.push_back(StartNamedBoard(name, {"--reply-gap-ms", "40"}));
+        args.insert(args.end(), {"--device", Work(name)});
+    }
+    // The protocol's pauses are taken at a thirtieth, so that Ctrl-C lands while every
+    // board is busy.
+    RecordingSleeper sleeper(30);
+    RunningCommand command(RunUpdateCommand, args, sleeper, interrupts);
+    ASSERT_TRUE(WaitUntil([&] {
+        const std::string out = command.Out();
+        return out.find("ttyX: 3.Loading") != std::string::npos && out.find("ttyY: 3.Loading") != std::string::npos &&
+               out.find("ttyZ: 3.Loading") != std::string::npos;
+    }, std::chrono::seconds(60))) << command.Out();
+    interrupts = 1;
+    const CommandRun r = command.Finish();
+    EXPECT_EQ(r.status, 130) << r.out << r.err;
+    for (const char* name : {"ttyX", "ttyY", "ttyZ"})
+        EXPECT_EQ(ResultOf(r.out, name), "cancelled") << r.out;
+}
+
+}  // namespace
