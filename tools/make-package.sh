@@ -36,7 +36,9 @@ launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTREL_TESTS=OFF "${launcher[@]}" >/dev/null
 targets=(kestrel-cli kestrel-board-sim kestrel_lib_folder)
-ninja -C "$build" -t targets all | grep -q '^kestrel:' && targets+=(kestrel)
+# (The list is taken whole first: grep -q leaving the pipe early would fail it.)
+all_targets=$(ninja -C "$build" -t targets all)
+grep -q '^kestrel:' <<<"$all_targets" && targets+=(kestrel)
 cmake --build "$build" -j2 --target "${targets[@]}"
 bin=$build/bin
 programs=(kestrel-cli kestrel-board-sim)

@@ -17,8 +17,9 @@ debs=(build/package/kestrel_*.deb)
 [[ ${#debs[@]} -eq 1 ]] || fail "expected one package, found ${debs[*]}"
 deb=${debs[0]}
 version=$(sed -nE 's/^project\(Kestrel VERSION ([0-9][0-9.]*).*/\1/p' CMakeLists.txt)
+# The window is part of the package whenever the tree has it.
 window=no
-[[ -x build/package-bin/bin/kestrel ]] && window=yes
+[[ -f app/CMakeLists.txt ]] && window=yes
 
 # --- the package's fields and files
 info=$(dpkg-deb -I "$deb")
