@@ -19,33 +19,17 @@
 #include <vector>
 
 #include "cli/ExecutableFolder.h"
+#include "tools/SpawnProcess.h"
 
-extern char** environ;
 
 namespace {
-
-pid_t Spawn(std::vector<std::string> args, int stdoutFd) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, stdoutFd, STDOUT_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    std::vector<char*> argv;
-    for (auto& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
-        pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
 
 // A board that answers as fast as the protocol lets it; returns its device.
 std::string StartBoard(const std::string& bin, const std::string& flash, pid_t& board) {
     int pipeFd[2];
     if (pipe(pipeFd) != 0)
         return {};
-    board = Spawn({bin + "/kestrel-board-sim", "--crystal", "27M", "--once", "--flash", flash, "--reply-gap-ms", "310",
+    board = SpawnProcess({bin + "/kestrel-board-sim", "--crystal", "27M", "--once", "--flash", flash, "--reply-gap-ms", "310",
                    "--progress-gap-ms", "10"},
                   pipeFd[1]);
     close(pipeFd[1]);
@@ -74,7 +58,7 @@ Run Flash(const std::string& bin, const std::string& work, int boards) {
     args.push_back(work + "/map.bin");
     const int devnull = open("/dev/null", O_WRONLY);
     const auto start = std::chrono::steady_clock::now();
-    const pid_t tool = Spawn(args, devnull);
+    const pid_t tool = SpawnProcess(args, devnull);
     int status = 0;
     rusage usage{};
     wait4(tool, &status, 0, &usage);

@@ -20,27 +20,10 @@
 
 #include "cli/ExecutableFolder.h"
 #include "cli/FlashCommands.h"
+#include "tools/SpawnProcess.h"
 
-extern char** environ;
 
 namespace {
-
-pid_t Spawn(std::vector<std::string> args, int stdoutFd) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (stdoutFd >= 0)
-        posix_spawn_file_actions_adddup2(&actions, stdoutFd, STDOUT_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    std::vector<char*> argv;
-    for (auto& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
-        pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
 
 // Sleeps as the shipped program does and keeps count of what was asked and what
 // the pauses really took.
@@ -73,7 +56,7 @@ std::string StartBoard(const std::string& bin, const std::string& work, pid_t& b
         return {};
     // The board answers each request at once and spaces its progress reports just
     // enough to be read one by one.
-    board = Spawn({bin + "/kestrel-board-sim", "--crystal", "27M", "--once", "--flash", work + "/flash.bin",
+    board = SpawnProcess({bin + "/kestrel-board-sim", "--crystal", "27M", "--once", "--flash", work + "/flash.bin",
                    "--reply-gap-ms", "310", "--progress-gap-ms", "10"},
                   pipeFd[1]);
     close(pipeFd[1]);
@@ -112,7 +95,7 @@ int main(int mainArgc, char** mainArgv) {
                                          "--timeout", "60"};
     toolArgs.insert(toolArgs.end(), traceArgs.begin(), traceArgs.end());
     toolArgs.push_back(work + "/map.bin");
-    const pid_t tool = Spawn(toolArgs, devnull);
+    const pid_t tool = SpawnProcess(toolArgs, devnull);
     int status = 0;
     rusage usage{};
     wait4(tool, &status, 0, &usage);
