@@ -5,7 +5,7 @@
 
 #include "console/FileChooser.h"
 #include "console/MessageBoxes.h"
-#include "engine/LibraryPaths.h"
+#include "settings/LibraryPaths.h"
 #include "engine/SharedState.h"
 #include "engine/Sleeper.h"
 

@@ -16,8 +16,8 @@
 #include "cli/Interrupts.h"
 #include "cli/LineSplitter.h"
 #include "cli/MultiBoardDisplay.h"
-#include "image/UpdateFile.h"
-#include "serial/WireTrace.h"
+#include "atomicfile/AtomicFile.h"
+#include "trace/WireTrace.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #pragma once
 #include <string>
 
-#include "engine/LibraryPaths.h"
+#include "settings/LibraryPaths.h"
 
 // The library and settings file of this kestrel-cli: beside the executable in a build
 // tree, per user for an installed one, or the folder named by --lib (empty: none).

@@ -10,8 +10,8 @@
 #include "cli/BoardRun.h"
 #include "cli/CliLibrary.h"
 #include "cli/FlashSession.h"
-#include "engine/Crystals.h"
-#include "serial/WireTrace.h"
+#include "protocol/Crystals.h"
+#include "trace/WireTrace.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "cli/Interrupts.h"
 #include "cli/TypedLines.h"
 #include "engine/UIThread.h"
-#include "image/UpdateFile.h"
+#include "atomicfile/AtomicFile.h"
 #include "serial/SerialLine.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include "cli/ProgressDisplay.h"
 #include "cli/UpdateWatch.h"
 #include "engine/ConsoleLines.h"
-#include "engine/ProfileFile.h"
+#include "settings/ProfileFile.h"
 #include "engine/SharedState.h"
 #include "engine/Sleeper.h"
 

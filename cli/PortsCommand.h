@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "engine/PortChoices.h"
-#include "engine/ProfileFile.h"
+#include "settings/ProfileFile.h"
 #include "serial/PortInventory.h"
 
 // kestrel-cli ports: the serial devices present, the COM number each has in the

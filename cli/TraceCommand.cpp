@@ -7,7 +7,7 @@
 #include <iterator>
 #include <string>
 
-#include "engine/TraceReader.h"
+#include "trace/TraceReader.h"
 
 namespace {
 

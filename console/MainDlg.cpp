@@ -12,13 +12,13 @@
 #include "console/ConsoleList.h"
 #include "console/FileChooser.h"
 #include "console/MessageBoxes.h"
-#include "console/ProfileWriter.h"
+#include "settings/ProfileWriter.h"
 #include "console/Resources.h"
-#include "engine/ProfileFile.h"
+#include "settings/ProfileFile.h"
 #include "engine/SharedState.h"
 #include "engine/UIThread.h"
 #include "serial/SerialLine.h"
-#include "serial/WireTrace.h"
+#include "trace/WireTrace.h"
 
 namespace {
 

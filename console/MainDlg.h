@@ -11,8 +11,8 @@
 #include "engine/MessageQueue.h"
 #include "engine/Messages.h"
 #include "console/WorkerMailbox.h"
-#include "engine/LibraryPaths.h"
-#include "engine/ProfileFile.h"
+#include "settings/LibraryPaths.h"
+#include "settings/ProfileFile.h"
 
 class CUIThread;
 class ConsoleList;

@@ -12,7 +12,7 @@
 #include "console/MainDlg.h"
 #include "console/PictureLabel.h"
 #include "console/Resources.h"
-#include "engine/Crystals.h"
+#include "protocol/Crystals.h"
 
 namespace {
 

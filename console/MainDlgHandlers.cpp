@@ -15,7 +15,7 @@
 #include "console/MessageBoxes.h"
 #include "console/Resources.h"
 #include "engine/SharedState.h"
-#include "image/UpdateFile.h"
+#include "atomicfile/AtomicFile.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include <QComboBox>
 
 #include "console/MainDlg.h"
-#include "console/ProfileWriter.h"
+#include "settings/ProfileWriter.h"
 #include "engine/PortChoices.h"
-#include "engine/ProfileFile.h"
+#include "settings/ProfileFile.h"
 #include "engine/SharedState.h"
 
 namespace {

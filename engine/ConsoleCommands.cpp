@@ -1,10 +1,10 @@
 // Starting an update and the console commands the operator can type.
 #include <array>
 
-#include "engine/Crystals.h"
+#include "protocol/Crystals.h"
 #include "engine/LogTexts.h"
 #include "engine/UIThread.h"
-#include "engine/WireProtocol.h"
+#include "protocol/WireProtocol.h"
 
 namespace {
 

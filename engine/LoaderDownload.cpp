@@ -2,11 +2,11 @@
 #include <algorithm>
 #include <vector>
 
-#include "engine/Crystals.h"
-#include "engine/LibraryFile.h"
-#include "engine/Pacing.h"
+#include "protocol/Crystals.h"
+#include "settings/LibraryFile.h"
+#include "protocol/Pacing.h"
 #include "engine/UIThread.h"
-#include "engine/WireProtocol.h"
+#include "protocol/WireProtocol.h"
 
 namespace {
 

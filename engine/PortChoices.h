@@ -2,7 +2,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/ProfileFile.h"
+#include "settings/ProfileFile.h"
 #include "serial/PortInventory.h"
 
 // How the COM numbers an operator picks meet the serial devices present: for the CLI's

@@ -6,7 +6,7 @@
 
 #include "engine/LogTexts.h"
 #include "engine/UIThread.h"
-#include "engine/WireProtocol.h"
+#include "protocol/WireProtocol.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include <array>
 #include <vector>
 
-#include "engine/Pacing.h"
+#include "protocol/Pacing.h"
 #include "engine/UIThread.h"
-#include "engine/WireProtocol.h"
+#include "protocol/WireProtocol.h"
 
 namespace {
 

@@ -7,6 +7,7 @@
 #include "image/FlashImage.h"
 #include "image/ImageTexts.h"
 #include "image/PgmHeader.h"
+#include "atomicfile/AtomicFile.h"
 #include "image/UpdateFile.h"
 
 namespace {

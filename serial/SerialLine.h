@@ -11,7 +11,7 @@
 #include "serial/ISerialLine.h"
 #include "serial/LineErrors.h"
 #include "serial/SerialMessages.h"
-#include "serial/WireTrace.h"
+#include "trace/WireTrace.h"
 
 // One serial device, opened exclusively, in raw mode, with a monitor thread that tells
 // a notify target when bytes arrive or a line signal changes. Port numbers 1..1024 map

@@ -9,10 +9,10 @@
 
 #include "cli/ExecutableFolder.h"
 #include "cli/FlashCommands.h"
-#include "engine/TraceReader.h"
+#include "trace/TraceReader.h"
 #include "image/FlashImage.h"
 #include "serial/SerialLine.h"
-#include "serial/WireTrace.h"
+#include "trace/WireTrace.h"
 #include "tests/e2e/BoardProcess.h"
 #include "tests/support/Pty.h"
 #include "tests/support/Waiting.h"

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "engine/LibraryPaths.h"
+#include "settings/LibraryPaths.h"
 
 namespace fs = std::filesystem;
 

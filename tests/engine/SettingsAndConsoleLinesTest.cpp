@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/ConsoleLines.h"
-#include "engine/ProfileFile.h"
+#include "settings/ProfileFile.h"
 #include "tests/engine/EngineFakes.h"
 
 namespace {

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "ImageTestSupport.h"
+#include "atomicfile/AtomicFile.h"
 #include "image/UpdateFile.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <sstream>
 
 #include "console/LogPieces.h"
-#include "console/ProfileWriter.h"
+#include "settings/ProfileWriter.h"
 
 namespace {
 

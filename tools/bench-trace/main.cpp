@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "serial/WireTrace.h"
+#include "trace/WireTrace.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "engine/ProfileFile.h"
+#include "settings/ProfileFile.h"
 
 #include <algorithm>
 #include <cctype>
 #include <sstream>
 
-#include "engine/Crystals.h"
-#include "engine/LibraryFile.h"
+#include "protocol/Crystals.h"
+#include "settings/LibraryFile.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "console/ProfileWriter.h"
+#include "settings/ProfileWriter.h"
 
 #include <unistd.h>
 
@@ -11,7 +11,7 @@
 #include <iterator>
 #include <vector>
 
-#include "image/UpdateFile.h"
+#include "atomicfile/AtomicFile.h"
 
 namespace {
 

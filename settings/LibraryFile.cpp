@@ -1,4 +1,4 @@
-#include "engine/LibraryFile.h"
+#include "settings/LibraryFile.h"
 
 #include <cerrno>
 #include <cstring>

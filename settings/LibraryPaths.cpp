@@ -1,4 +1,4 @@
-#include "engine/LibraryPaths.h"
+#include "settings/LibraryPaths.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -8,7 +8,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "engine/ProfileFile.h"
+#include "settings/ProfileFile.h"
 
 namespace fs = std::filesystem;
 

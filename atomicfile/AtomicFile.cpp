@@ -9,14 +9,18 @@
 #include <unistd.h>
 #include <vector>
 
-#include "image/UpdateFile.h"
+#include "atomicfile/AtomicFile.h"
 
 namespace {
 
 // Links followed before the path is taken as a loop, as the kernel counts them.
 constexpr int kMaxLinkHops = 40;
 
-std::string ErrnoText(int code) { return UpdateFile::OpenProblem(code); }
+// What the system said, in words that can follow a path and a colon.
+std::string ErrnoText(int code) {
+    char buffer[128];
+    return ::strerror_r(code, buffer, sizeof buffer);  // the GNU form, safe across threads
+}
 
 // The folder part of a path with its slash, "" for a bare name.
 std::string FolderOf(const std::string& path) {

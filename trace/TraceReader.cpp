@@ -1,13 +1,13 @@
-#include "engine/TraceReader.h"
+#include "trace/TraceReader.h"
 
 #include <algorithm>
 #include <charconv>
 #include <optional>
 
-#include "engine/Crystals.h"
-#include "engine/Pacing.h"
-#include "engine/TraceLine.h"
-#include "engine/WireProtocol.h"
+#include "protocol/Crystals.h"
+#include "protocol/Pacing.h"
+#include "trace/TraceLine.h"
+#include "protocol/WireProtocol.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "serial/WireTrace.h"
+#include "trace/WireTrace.h"
 
 #include <fcntl.h>
 #include <unistd.h>

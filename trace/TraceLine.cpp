@@ -1,4 +1,4 @@
-#include "engine/TraceLine.h"
+#include "trace/TraceLine.h"
 
 #include <algorithm>
 #include <charconv>
