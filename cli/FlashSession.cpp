@@ -9,7 +9,7 @@
 #include "cli/TypedLines.h"
 #include "engine/UIThread.h"
 #include "atomicfile/AtomicFile.h"
-#include "serial/SerialLine.h"
+#include "serial/LineFactory.h"
 
 namespace {
 
@@ -33,15 +33,15 @@ FlashSession::FlashSession(SessionOptions o, ISleeper& s, std::ostream& outStrea
     shared.ReserveProgram = options.reserve ? 1 : 0;
     settings = OperatorSettings::Load(std::filesystem::path(library.SettingsFileToRead()).parent_path());
 
-    auto line = std::make_unique<CSerialLine>();
+    DeviceResolver resolver;
     if (!options.device.empty()) {
         const std::string device = options.device;
-        line->SetDeviceResolver([device](uint32_t) { return device; });
+        resolver = [device](uint32_t) { return device; };
     } else {
-        line->SetDeviceResolver([this](uint32_t n) { return settings.DeviceForPort(n); });
+        resolver = [this](uint32_t n) { return settings.DeviceForPort(n); };
     }
-    line->SetTrace(options.trace);
-    worker = std::make_unique<CUIThread>(shared, owner, owner, sleeper, std::move(line));
+    worker = std::make_unique<CUIThread>(shared, owner, owner, sleeper, SerialLineFactory(resolver));
+    worker->Line().SetTrace(options.trace);
     // The worker, and the line monitors it starts, leave Ctrl-C to this thread.
     const InterruptsHeldBack quiet;
     worker->Start();

@@ -17,7 +17,7 @@
 #include "settings/ProfileFile.h"
 #include "engine/SharedState.h"
 #include "engine/UIThread.h"
-#include "serial/SerialLine.h"
+#include "serial/LineFactory.h"
 #include "trace/WireTrace.h"
 
 namespace {
@@ -26,13 +26,11 @@ namespace {
 constexpr const char* kViewSection = "VIEW";
 constexpr const char* kEngineeringKey = "engineering";
 
-// A CSerialLine whose port numbers mean the devices the settings file names. The file
-// is read at each open, so an edited [PORTS] line counts from the next open on.
-std::unique_ptr<ISerialLine> MakeMappedLine(std::function<std::string()> settingsFolder) {
-    auto line = std::make_unique<CSerialLine>();
-    line->SetDeviceResolver(
+// Lines whose port numbers mean the devices the settings file names. The file is read
+// at each open, so an edited [PORTS] line counts from the next open on.
+LineFactory MappedLines(std::function<std::string()> settingsFolder) {
+    return SerialLineFactory(
         [settingsFolder](uint32_t n) { return OperatorSettings::Load(settingsFolder()).DeviceForPort(n); });
-    return line;
 }
 
 }  // namespace
@@ -68,8 +66,8 @@ void CMainDlg::OnInitDialog() {
     progress->SetTextColor(QColor(75, 43, 189));
     progress->SetShowText(true);
 
-    auto line = services.makeLine ? services.makeLine() : MakeMappedLine([this] { return SettingsFolder(SettingsPath()); });
-    worker = std::make_unique<CUIThread>(shared, mailbox, mailbox, *services.sleeper, std::move(line));
+    const LineFactory lines = services.makeLine ? services.makeLine : MappedLines([this] { return SettingsFolder(SettingsPath()); });
+    worker = std::make_unique<CUIThread>(shared, mailbox, mailbox, *services.sleeper, lines);
     worker->Start();  // returns once WorkerThreadId is published, so the first open is never dropped
 
     LoadPortSettings();
@@ -207,7 +205,7 @@ void CMainDlg::changeEvent(QEvent* event) {
 }
 
 bool CMainDlg::ToggleWireTrace() {
-    auto* line = worker ? dynamic_cast<CSerialLine*>(&worker->Line()) : nullptr;
+    ISerialLine* line = worker ? &worker->Line() : nullptr;
     if (!line)
         return false;
     if (wireTrace) {
@@ -239,7 +237,7 @@ void CMainDlg::contextMenuEvent(QContextMenuEvent* event) {
     QAction* traceEntry = menu.addAction(QStringLiteral("Record wire &trace..."));
     traceEntry->setCheckable(true);
     traceEntry->setChecked(RecordingWireTrace());
-    traceEntry->setEnabled(worker && dynamic_cast<CSerialLine*>(&worker->Line()) != nullptr);
+    traceEntry->setEnabled(worker != nullptr);
     QAction* about = nullptr;
     if (const QString text = StringResource(IDS_ABOUTBOX); !text.isEmpty()) {
         menu.addSeparator();

@@ -13,6 +13,7 @@
 #include "console/WorkerMailbox.h"
 #include "settings/LibraryPaths.h"
 #include "settings/ProfileFile.h"
+#include "serial/LineFactory.h"
 
 class CUIThread;
 class ConsoleList;
@@ -70,9 +71,9 @@ struct MainDlgServices {
     ISleeper* sleeper = nullptr;  // the worker's protocol pauses
     QString versionText;          // follows "Kestrel " in the caption
     std::function<void(QWidget* owner)> showAbout;
-    // The worker's serial line. Without one the worker gets a CSerialLine whose port
+    // Where the worker's serial line comes from. Without it the worker gets the platform's line whose port
     // numbers map to devices through the settings file's [PORTS] section.
-    std::function<std::unique_ptr<ISerialLine>()> makeLine;
+    LineFactory makeLine;
     // Sees each request as it is posted to the worker (for tests).
     std::function<void(const ThreadMessage&)> onPost;
     // Where the settings file and the library files are (an installed program keeps

@@ -5,7 +5,6 @@
 
 #include <future>
 
-#include "serial/SerialLine.h"
 
 namespace {
 
@@ -18,17 +17,13 @@ constexpr std::chrono::milliseconds kStalledConsoleRetry{20};
 }  // namespace
 
 CUIThread::CUIThread(SharedState& s, IWindowPoster& owner, IMessageBoxOwner& b, ISleeper& sl,
-                     std::unique_ptr<ISerialLine> line)
-    : shared(s), OwnerWnd(owner), boxes(b), sleeper(sl), Comm(std::move(line)), image(*this) {
-    if (!Comm)
-        Comm = std::make_unique<CSerialLine>();
+                     const LineFactory& makeLine)
+    : shared(s), OwnerWnd(owner), boxes(b), sleeper(sl), Comm(makeLine ? makeLine() : MakeSerialLine()), image(*this) {
     boxes.SetLine(Comm.get());
-    if (auto* real = dynamic_cast<CSerialLine*>(Comm.get())) {
-        // The line's own failure box has no icon.
-        real->SetMessageBoxHook([this](const std::string& text, const std::string& caption) {
-            boxes.ShowMessageBox(text, caption, BoxIcon::None);
-        });
-    }
+    // The line's own failure box has no icon.
+    Comm->SetFailureBox([this](const std::string& text, const std::string& caption) {
+        boxes.ShowMessageBox(text, caption, BoxIcon::None);
+    });
 }
 
 CUIThread::~CUIThread() {
@@ -157,7 +152,7 @@ void CUIThread::OnSaveFlashMap(const std::string& path) {
 bool CUIThread::OpenLine(const std::string& settings) {
     const uint32_t n = PortNumber;
     lineLostReported = false;
-    if (n >= 1 && n <= CSerialLine::kMaxPortNumber && Comm->OpenPort(n, settings))
+    if (n >= 1 && n <= ISerialLine::kMaxPortNumber && Comm->OpenPort(n, settings))
         return true;
     ReportCantOpenPort();
     return false;
@@ -166,7 +161,7 @@ bool CUIThread::OpenLine(const std::string& settings) {
 void CUIThread::ReportCantOpenPort() {
     const uint32_t n = PortNumber;
     std::string text = kCantOpenPort;
-    if (n == 0 || n > CSerialLine::kMaxPortNumber)
+    if (n == 0 || n > ISerialLine::kMaxPortNumber)
         text += "\nCOM" + std::to_string(n) + ": no such port (ports are numbered 1 to 1024)";
     else if (!Comm->LastOpenError().empty())
         text += "\n" + Comm->DeviceName() + ": " + Comm->LastOpenError();

@@ -15,6 +15,7 @@
 #include "engine/Sleeper.h"
 #include "image/FlashImage.h"
 #include "serial/ISerialLine.h"
+#include "serial/LineFactory.h"
 
 // The worker: one thread with its own message queue that owns the serial line and the
 // flash image, handles the owner's requests one at a time in order, answers the
@@ -23,9 +24,10 @@ class CUIThread : private IImageReporter {
 public:
     static constexpr const char* kFullSpeedSettings = "115200,N,8,1";
 
-    // line: the serial line to use; without one the worker makes its own CSerialLine.
+    // makeLine: where the worker's serial line comes from; without it, the platform's
+    // line with each port number's default device.
     CUIThread(SharedState& shared, IWindowPoster& owner, IMessageBoxOwner& boxes, ISleeper& sleeper,
-              std::unique_ptr<ISerialLine> line = nullptr);
+              const LineFactory& makeLine = {});
     ~CUIThread() override;
     CUIThread(const CUIThread&) = delete;
     CUIThread& operator=(const CUIThread&) = delete;

@@ -1,5 +1,7 @@
 #include "serial/SerialLine.h"
 
+#include "serial/LineFactory.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -88,7 +90,7 @@ void CSerialLine::ReleaseEvents() {
 
 void CSerialLine::SetPortNumber(uint32_t n) {
     portNumber = n;
-    deviceName = resolver ? resolver(n) : "/dev/ttyS" + std::to_string(n - 1);
+    deviceName = resolver ? resolver(n) : DefaultDeviceForPort(n);
 }
 
 bool CSerialLine::OpenPort(uint32_t n, const std::string& settings) {

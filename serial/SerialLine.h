@@ -19,9 +19,8 @@
 class CSerialLine : public ISerialLine {
 public:
     using DeviceResolver = std::function<std::string(uint32_t portNumber)>;
-    using MessageBoxHook = std::function<void(const std::string& text, const std::string& caption)>;
+    using MessageBoxHook = FailureBox;
 
-    static constexpr uint32_t kMaxPortNumber = 1024;
     static constexpr uint32_t kStopWaitMs = 100;
 
     CSerialLine();
@@ -52,10 +51,9 @@ public:
 
     void SetDeviceResolver(DeviceResolver resolver);
     void SetMessageBoxHook(MessageBoxHook hook);
-    // Records every open, close, write, read and hang-up from now on (null stops it);
-    // may be attached or detached while the line runs.
-    void SetTrace(std::shared_ptr<WireTrace> trace);
-    std::shared_ptr<WireTrace> Trace() const;
+    void SetFailureBox(FailureBox box) override { SetMessageBoxHook(std::move(box)); }
+    void SetTrace(std::shared_ptr<WireTrace> trace) override;
+    std::shared_ptr<WireTrace> Trace() const override;
     void Note(const std::string& text) override;
     std::string DeviceName() const override;
     std::string LastOpenError() const override;

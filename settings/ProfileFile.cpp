@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "protocol/Crystals.h"
+#include "serial/LineFactory.h"
 #include "settings/LibraryFile.h"
 
 namespace {
@@ -103,5 +104,5 @@ OperatorSettings OperatorSettings::Load(const std::string& libFolder) {
 std::string OperatorSettings::DeviceForPort(unsigned n) const {
     if (const auto device = profile.GetString("PORTS", "com" + std::to_string(n)); device && !device->empty())
         return *device;
-    return "/dev/ttyS" + std::to_string(n == 0 ? 0 : n - 1);
+    return DefaultDeviceForPort(n);
 }

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -13,6 +14,13 @@
 #include "engine/OwnerInterfaces.h"
 #include "engine/Sleeper.h"
 #include "serial/ISerialLine.h"
+#include "serial/LineFactory.h"
+
+// A factory that hands the worker this one line.
+inline LineFactory HandOver(std::unique_ptr<ISerialLine> line) {
+    auto held = std::make_shared<std::unique_ptr<ISerialLine>>(std::move(line));
+    return [held] { return std::move(*held); };
+}
 
 struct LineEvent {
     enum Kind { Open, Close, Write, Drain, Sleep } kind;

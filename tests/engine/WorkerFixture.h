@@ -13,7 +13,7 @@ protected:
         auto scripted = std::make_unique<ScriptedLine>(log);
         line = scripted.get();
         shared.AppFolder = lib.Folder();
-        worker = std::make_unique<CUIThread>(shared, owner, owner, sleeper, std::move(scripted));
+        worker = std::make_unique<CUIThread>(shared, owner, owner, sleeper, HandOver(std::move(scripted)));
         worker->InitInstance();
     }
 

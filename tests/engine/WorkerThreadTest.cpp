@@ -35,7 +35,7 @@ protected:
         real->SetDeviceResolver([this](uint32_t) { return pty.SlavePath(); });
         line = real.get();
         shared.AppFolder = lib.Folder();
-        worker = std::make_unique<CUIThread>(shared, owner, owner, sleeper, std::move(real));
+        worker = std::make_unique<CUIThread>(shared, owner, owner, sleeper, HandOver(std::move(real)));
     }
     // Returns once the worker has handled everything posted before: the owner's
     // busy-flag hand-shake, which the queue keeps in order.
@@ -191,7 +191,7 @@ TEST(WorkerThreadSharing, EveryReopenUsesTheSettingsItAskedForWhileConsoleBytesS
     NoPauseSleeper sleeper;
     auto streaming = std::make_unique<StreamingLine>();
     StreamingLine* line = streaming.get();
-    CUIThread worker(shared, owner, owner, sleeper, std::move(streaming));
+    CUIThread worker(shared, owner, owner, sleeper, HandOver(std::move(streaming)));
     worker.Start();
 
     // The monitor's part: the board's bytes are always there to be read.
@@ -249,7 +249,7 @@ TEST(WorkerThreadSharing, AWorkerDrivenWithoutItsThreadStopsTheLineBeforeItsQueu
     RecordingOwner owner;
     EventLog log;
     RecordingSleeper sleeper{log};
-    auto worker = std::make_unique<CUIThread>(shared, owner, owner, sleeper, std::make_unique<PostingLine>(log));
+    auto worker = std::make_unique<CUIThread>(shared, owner, owner, sleeper, HandOver(std::make_unique<PostingLine>(log)));
     worker->InitInstance();
     worker->Dispatch(ThreadMessage{WM_OPEN_PORT, 12, 1, "115200,N,8,1"});
     ASSERT_TRUE(worker->Line().IsOpen());

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/UIThread.h"
+#include "serial/LineFactory.h"
 #include "serial/SerialLine.h"
 #include "tests/support/Pty.h"
 #include "tests/support/Waiting.h"
@@ -122,9 +123,7 @@ protected:
 
 TEST_P(ConsoleBurst, EveryBurstReachesTheOwnerWholeAndInOrderWithoutFurtherInput) {
     ConsoleOwner owner(shared, std::chrono::milliseconds(GetParam()));
-    auto line = std::make_unique<CSerialLine>();
-    line->SetDeviceResolver([this](uint32_t) { return pty.SlavePath(); });
-    CUIThread worker(shared, owner, owner, sleeper, std::move(line));
+    CUIThread worker(shared, owner, owner, sleeper, SerialLineFactory([this](uint32_t) { return pty.SlavePath(); }));
     worker.Start();
     ASSERT_TRUE(worker.PostThreadMessage(WM_OPEN_PORT, 12, 1, "115200,N,8,1"));
     ASSERT_TRUE(WaitUntil([&] { return owner.PortState() != -1; }));

@@ -6,7 +6,7 @@
 #include <QUrl>
 
 #include "console/DialogUnits.h"
-#include "serial/SerialLine.h"
+#include "serial/LineFactory.h"
 #include "tests/window/WindowHarness.h"
 
 namespace window_test {
@@ -167,11 +167,7 @@ TEST_F(WindowTest, ChoicesAreWrittenInPlaceAndTheLineReopensWithThem) {
     // Without a library folder the choice holds in the window and nobody is bothered.
     dlg.reset();
     shared.LibFolder = Work("no such folder");
-    OpenDialog([this] {
-        auto line = std::make_unique<CSerialLine>();
-        line->SetDeviceResolver([this](uint32_t) { return pty.SlavePath(); });
-        return std::unique_ptr<ISerialLine>(std::move(line));
-    });
+    OpenDialog(SerialLineFactory([this](uint32_t) { return pty.SlavePath(); }));
     posts.clear();
     Choose(IDC_PORTNO, 1);
     ASSERT_EQ(Posts(WM_OPEN_PORT).size(), 1u);
@@ -197,11 +193,7 @@ TEST_F(WindowTest, TheSettingsTextFollowsTheStoredIndexes) {
         else
             fs::remove(SettingsPath());
         posts.clear();
-        OpenDialog([this] {
-            auto line = std::make_unique<CSerialLine>();
-            line->SetDeviceResolver([this](uint32_t) { return pty.SlavePath(); });
-            return std::unique_ptr<ISerialLine>(std::move(line));
-        });
+        OpenDialog(SerialLineFactory([this](uint32_t) { return pty.SlavePath(); }));
         ASSERT_FALSE(posts.empty());
         EXPECT_EQ(posts[0].id, WM_OPEN_PORT);
         EXPECT_EQ(posts[0].lParam, 1);

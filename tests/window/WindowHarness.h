@@ -117,7 +117,7 @@ protected:
 
     // Opens the dialog; port numbers mean devices through [PORTS] unless `makeLine`
     // gives the worker a line of the test's own.
-    CMainDlg& OpenDialog(std::function<std::unique_ptr<ISerialLine>()> makeLine = {}) {
+    CMainDlg& OpenDialog(LineFactory makeLine = {}) {
         MainDlgServices services;
         services.files = &files;
         services.boxes = &boxes;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/UIThread.h"
+#include "serial/LineFactory.h"
 #include "serial/SerialLine.h"
 
 namespace {
@@ -95,9 +96,7 @@ int main(int argc, char** argv) {
         shared.AppFolder = std::string(exe).substr(0, std::string(exe).rfind('/'));
     StampingOwner owner(shared);
     NoPause sleeper;
-    auto line = std::make_unique<CSerialLine>();
-    line->SetDeviceResolver([&](uint32_t) { return pty.slave; });
-    CUIThread worker(shared, owner, owner, sleeper, std::move(line));
+    CUIThread worker(shared, owner, owner, sleeper, SerialLineFactory([&](uint32_t) { return pty.slave; }));
     worker.Start();
     worker.PostThreadMessage(WM_OPEN_PORT, 12, 1, "115200,N,8,1");
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
