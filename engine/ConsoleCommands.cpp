@@ -40,8 +40,8 @@ bool CUIThread::ReadyToWake(uint32_t crystalIndex) {
 }
 
 void CUIThread::Refuse(StartRefusal cause, const std::string& text) {
-    Facts().RunRefused(cause, text);
     boxes.ShowMessageBox(text, "Error", BoxIcon::Warning);
+    Facts().RunRefused(cause, text);
 }
 
 void CUIThread::OnStartUpdate(uint32_t crystalIndex) {

@@ -179,9 +179,9 @@ bool CUIThread::OpenLine(const std::string& settings) {
     if (n >= 1 && n <= ISerialLine::kMaxPortNumber && Comm->OpenPort(n, settings))
         return true;
     const std::string why = CantOpenPortText();
+    boxes.ShowMessageBox(why, "Error", BoxIcon::Warning);
     if (shared.UpdateArmed != 0)
         Facts().PortOpenFailed(why);
-    boxes.ShowMessageBox(why, "Error", BoxIcon::Warning);
     return false;
 }
 
@@ -219,8 +219,8 @@ void CUIThread::OnLineLost(uint32_t n, uint32_t openCount) {
         Comm->ClosePort();
     const std::string text =
         "The serial line was lost!\n" + device + ": the device hung up (unplugged, or closed at its far end).";
-    Facts().LineLost(text);
     boxes.ShowMessageBox(text, "Error", BoxIcon::Error);
+    Facts().LineLost(text);
     // The port is closed now: the owner's lamp (and a console waiting on the line)
     // must not go on showing it open.
     PostStatus(STATUS_PORT_STATE, 0);
