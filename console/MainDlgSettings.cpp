@@ -6,6 +6,7 @@
 #include "settings/ProfileWriter.h"
 #include "engine/PortChoices.h"
 #include "settings/ProfileFile.h"
+#include "engine/Session.h"
 #include "engine/SharedState.h"
 
 namespace {
@@ -65,7 +66,7 @@ void CMainDlg::ApplyPortSettings() {
                                  parityList->currentText().left(1).toStdString() + "," +
                                  dataBitsList->currentText().toStdString() + "," +
                                  stopBitsList->currentText().toStdString();
-    Post(WM_OPEN_PORT, static_cast<uint32_t>(settings.size()), port, settings);
+    session->OpenPort(port, settings);
     ShowPortDevices();
 }
 

@@ -42,6 +42,8 @@ void Session::Quit() {
     worker->Quit();
 }
 
+void Session::RequestQuit() { Post(WM_QUIT, 0, 0); }
+
 bool Session::WorkerRuns() const { return shared.WorkerThreadId != 0; }
 
 bool Session::Post(uint32_t id, uint32_t wParam, int64_t lParam, std::string text) {
@@ -88,7 +90,7 @@ void Session::ClosePort() {
 bool Session::ResetImage() { return PostImageRequest(WM_RESET_IMAGE); }
 
 bool Session::LoadFiles(const std::vector<std::string>& files) {
-    if (!ResetImage())
+    if (!WorkerRuns())
         return false;
     Log(kLogIncludeFiles);
     {
