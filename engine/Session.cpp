@@ -184,6 +184,7 @@ void Session::BeginRun(ExchangeProgress::Kind kind, bool askedOfWorker) {
         std::lock_guard lock(mutex);
         run.emplace(kind, Clock::now());
         startAnswered = !askedOfWorker;
+        stageShown.reset();
         problem.reset();
     }
     PushStage();
@@ -261,6 +262,9 @@ void Session::PushStage() {
                             : v->result == RunResult::Cancelled ? Stage::Cancelled
                                                                 : Stage::Failed;
         }
+        if (stageShown == e.stage)
+            return;
+        stageShown = e.stage;
     }
     mailbox.Push(std::move(e));
 }
