@@ -30,16 +30,20 @@ protected:
     template <typename Condition>
     bool PumpUntil(Condition done, std::chrono::seconds limit = 60s) {
         const auto deadline = std::chrono::steady_clock::now() + limit;
-        while (!done()) {
-            if (std::chrono::steady_clock::now() > deadline)
-                return false;
-            session->WaitForEvent(20ms);
+        auto drain = [&] {
             while (auto e = session->Next()) {
                 events.push_back(*e);
                 if (onEvent)
                     onEvent(events.back());
             }
+        };
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > deadline)
+                return false;
+            session->WaitForEvent(20ms);
+            drain();
         }
+        drain();  // what came with the condition
         return true;
     }
     bool Has(SessionEvent::Kind kind) const {
@@ -173,12 +177,19 @@ TEST_F(SessionRun, ACancelEndsTheRunAtTheStageItCameInAndGivesTheLineBack) {
         EXPECT_EQ(v.message, "cancelled by the operator during " + DescribeStage(v.stoppedAt));
         EXPECT_EQ(shared.UpdateArmed, 0);
         EXPECT_FALSE(session->RunActive());
-        // The line goes back to the operator's settings.
-        const size_t end = events.size();
+        // The line goes back to the operator's settings, after the run's end.
+        const size_t end = static_cast<size_t>(std::find_if(events.begin(), events.end(), [](const SessionEvent& e) {
+                                                   return e.kind == SessionEvent::Kind::RunEnded;
+                                               }) - events.begin());
         ASSERT_TRUE(PumpUntil([&] {
             return std::any_of(events.begin() + static_cast<long>(end), events.end(),
                                [](const SessionEvent& e) { return e.kind == SessionEvent::Kind::PortState && e.value == 1; });
-        }));
+        }, 10s)) << [&] {
+            std::string all;
+            for (const auto& e : events)
+                all += std::to_string(static_cast<int>(e.kind)) + ":" + e.text + e.caption + DescribeStage(e.stage) + "/" + std::to_string(e.value) + "\n";
+            return all;
+        }();
         session.reset();
         board->Stop();
     }
