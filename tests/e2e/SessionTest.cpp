@@ -207,6 +207,12 @@ TEST_F(SessionRun, EachWayABoardMisbehavesEndsInItsOwnVerdict) {
         {"double", RunResult::TimedOut, FailureClass::None, "no reply from the board for 2 s"},
         {"garbage", RunResult::TimedOut, FailureClass::None, "no reply from the board for 2 s"},
         {"hangup", RunResult::Failed, FailureClass::LineLost, "The serial line was lost!"},
+        {"early-d", RunResult::FinishedEarly, FailureClass::None,
+         "the board reported finished, but it never asked for loader 1, loader 2 and the section header"},
+        {"early-d-after-header", RunResult::FinishedEarly, FailureClass::None,
+         "the board reported finished, but it never asked for CODE and FONT"},
+        {"skip-sections", RunResult::FinishedEarly, FailureClass::None,
+         "the board reported finished, but it never asked for FONT"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.fault);
@@ -214,7 +220,7 @@ TEST_F(SessionRun, EachWayABoardMisbehavesEndsInItsOwnVerdict) {
         session.reset();
         auto board = StartBoard({"--crystal", "27M", "--once", "--fault", c.fault, "--reply-gap-ms", "20"});
         Open(board->Device(), RunPolicy{2s, true});
-        LoadSamples({"FONT.bin"});
+        LoadSamples({"code.s", "FONT.bin"});
         session->StartUpdate(4);
         const RunVerdict v = RunToItsEnd();
         EXPECT_EQ(v.result, c.result) << v.message;
