@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/RunVerdict.h"
 
@@ -19,6 +20,9 @@ public:
 
     // Every word of the worker shows the run is alive; the facts move it on.
     void Heard(Clock::time_point now) { lastWord = now; }
+    // Bytes the board sent that the worker did not answer (a doubled reply, garbage):
+    // kept until the next answered reply, so that giving up can say what did arrive.
+    void Ignored(const uint8_t* bytes, uint32_t count, Clock::time_point now);
     void Listening(Clock::time_point now);
     void Answered(uint8_t reply, Clock::time_point now);
     void Sent(uint32_t count) { bytesSent += count; }
@@ -68,6 +72,9 @@ private:
     StageTime timedStage = kTimeToW;
     std::array<double, kStageTimes> seconds{};
     uint64_t bytesSent = 0;
+    // What arrived unanswered since the last answered reply: the first bytes and the count.
+    std::vector<uint8_t> ignoredBytes;
+    uint64_t ignoredCount = 0;
     int lastProgress = 0;
     std::optional<RunVerdict> verdict;
 };

@@ -439,10 +439,10 @@ void Session::ReplyAnswered(uint8_t reply) {
     PushStage();
 }
 
-void Session::RepliesIgnored(const uint8_t*, uint32_t) {
+void Session::RepliesIgnored(const uint8_t* bytes, uint32_t count) {
     std::lock_guard lock(mutex);
     if (run && !run->Ended())
-        run->Heard(Clock::now());
+        run->Ignored(bytes, count, Clock::now());
 }
 
 void Session::Sent(const uint8_t*, uint32_t count) {
