@@ -7,10 +7,16 @@
 #include <string>
 #include <vector>
 
+#include <filesystem>
+
+#include "atomicfile/AtomicFile.h"
 #include "cli/BoardRun.h"
 #include "cli/CliLibrary.h"
 #include "cli/FlashSession.h"
+#include "cli/RunChecks.h"
 #include "protocol/Crystals.h"
+#include "serial/LineSettings.h"
+#include "trace/TracePath.h"
 #include "trace/WireTrace.h"
 
 namespace {
@@ -151,6 +157,11 @@ bool Parse(int argc, char** argv, bool update, bool console, std::ostream& err, 
         case kSettings:
             if (!console)
                 goto unknown;
+            if (!ParseLineSettings(optarg)) {
+                err << argv[0] << ": --settings takes the line's settings as BAUD,PARITY,DATABITS,STOPBITS"
+                                  " (e.g. 115200,N,8,1)\n";
+                return false;
+            }
             p.session.lineSettings = optarg;
             break;
         case kSave:
@@ -158,7 +169,15 @@ bool Parse(int argc, char** argv, bool update, bool console, std::ostream& err, 
                 goto unknown;
             p.saveFile = optarg;
             break;
-        case kTrace: p.traceFile = optarg; break;
+        case kTrace:
+            if (optarg[0] == '-') {
+                // "--trace --device X": the trace's name was forgotten.
+                err << argv[0] << ": cannot record the wire trace in '" << optarg
+                    << "': that is an option; name the trace file after --trace\n";
+                return false;
+            }
+            p.traceFile = optarg;
+            break;
         case 'h':
         case kHelp: p.help = true; return true;
         default:
@@ -201,6 +220,55 @@ int Usage(std::ostream& err, const char* help) {
 
 namespace {
 
+// What is made sure of before any line is opened: the line is no terminal of the
+// operator's, what the run writes (a trace, the console's saved text) destroys nothing
+// it reads, and the settings taken from the file can be used. The exit status when not
+// (2 for a path or a line named wrongly), or -1 to go on.
+int CheckBeforeLines(const Parsed& p, bool console, const CommandContext& ctx, const char* name) {
+    const LibraryPaths library = CliLibraryPaths(p.session.libFolder);
+    const OperatorSettings settings =
+        OperatorSettings::Load(std::filesystem::path(library.SettingsFileToRead()).parent_path().string());
+    const std::vector<std::string> devices =
+        p.devices.empty() ? std::vector<std::string>{LineDevice(p.session, settings)} : p.devices;
+    for (const std::string& device : devices) {
+        if (const std::string problem = OwnTerminalProblem(device); !problem.empty()) {
+            ctx.err << name << ": " << problem << "; name the board's serial device\n";
+            return kUsage;
+        }
+    }
+    const bool oneBoard = p.devices.size() <= 1 && p.logDir.empty();
+    const std::vector<std::string> inputs = RunInputs(p.session, devices, p.files);
+    if (oneBoard && !p.traceFile.empty()) {
+        if (const std::string problem = TracePathProblem(p.traceFile, inputs); !problem.empty()) {
+            ctx.err << name << ": cannot record the wire trace in " << p.traceFile << ": " << problem
+                    << "; nothing was touched\n";
+            return kUsage;
+        }
+    }
+    if (!p.saveFile.empty()) {
+        std::string problem = LogPathProblem(p.saveFile, inputs);
+        if (problem.empty())
+            problem = ReplacingProblem(p.saveFile);
+        if (!problem.empty()) {
+            ctx.err << "Error: cannot save the console to " << p.saveFile << ": " << problem
+                    << "; the console was not started\n";
+            return FlashSession::kFailed;
+        }
+    }
+    SettingsUse use;
+    use.line = !(console && !p.session.lineSettings.empty());
+    use.port = p.session.device.empty() && p.session.port == 0;
+    use.crystal = !console && !p.session.crystal;  // the console needs one only for "initflash"
+    const SettingsWords words = CheckSettingsChoices(settings, use);
+    for (const std::string& warning : words.warnings)
+        ctx.err << warning << "\n";
+    if (!words.error.empty()) {
+        ctx.err << words.error << "\n";
+        return FlashSession::kFailed;
+    }
+    return -1;
+}
+
 // Parses the command's options, answers --help and usage errors, and opens the line;
 // then hands the open session to `body`.
 template <typename Body>
@@ -213,6 +281,9 @@ int RunWithSession(int argc, char** argv, const CommandContext& ctx, bool update
         ctx.out << help << LibraryHelpLine(p.session.libFolder);
         return 0;
     }
+    if (const int status = CheckBeforeLines(p, console, ctx, argv[0]); status >= 0)
+        return status;
+    p.session.terminalOutput = ctx.outIsTerminal;
     if (p.devices.size() > 1 || !p.logDir.empty())
         return RunOnBoards({p.devices, p.session, p.files, !update, p.logDir, p.traceFile}, ctx);
     std::string why;
