@@ -17,6 +17,7 @@ sigset_t InterruptSignals() {
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
     return set;
 }
 
@@ -30,6 +31,9 @@ void InstallInterruptHandlers(std::atomic<int>& counter) {
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // A terminal closed under a run (an ssh session that drops) cancels it as Ctrl-C
+    // does, so that the boards' logs and traces end with what happened.
+    sigaction(SIGHUP, &action, nullptr);
 }
 
 InterruptsHeldBack::InterruptsHeldBack() {
