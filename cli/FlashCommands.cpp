@@ -40,12 +40,14 @@ const char* const kUpdateHelp =
     "                  on its own line; every log line starts with the board's name, a\n"
     "                  table of results ends the run, and the status is 0 only when\n"
     "                  every board finished\n"
-    "  --log-dir DIR   write each board's log, time-stamped, to DIR/NAME.log\n"
-    "  --trace FILE    record every byte on the line in FILE ('kestrel-cli trace FILE' reads it);\n"
+    "  --log-dir DIR   write each board's log, time-stamped, to DIR/NAME.log as the run goes\n"
+    "  --trace FILE    record every byte on the line in FILE ('kestrel-cli trace FILE' reads it):\n"
+    "                  a new or empty file or an earlier trace, never one the run reads;\n"
     "                  with several --device, FILE is a folder: FILE/NAME.trace per board\n"
     "Options may also follow the files. Ctrl-C cancels (a download stops after its\n"
     "current block); a second Ctrl-C quits at once.\n"
-    "Exit status: 0 flashed, 1 failed, 2 usage error, 130 cancelled.\n";
+    "Exit status: 0 flashed (the board asked for everything and reported it finished),\n"
+    "1 failed, 2 usage error, 130 cancelled.\n";
 
 const char* const kEraseHelp =
     "usage: kestrel-cli erase (--device PATH | --port N) [--crystal ...] [--lib DIR] [--timeout SECONDS]\n"
@@ -56,7 +58,7 @@ const char* const kEraseHelp =
     "                  on its own line; every log line starts with the board's name, a\n"
     "                  table of results ends the run, and the status is 0 only when\n"
     "                  every board finished\n"
-    "  --log-dir DIR   write each board's log, time-stamped, to DIR/NAME.log\n"
+    "  --log-dir DIR   write each board's log, time-stamped, to DIR/NAME.log as the run goes\n"
     "  --trace FILE    record every byte on the line in FILE (a folder with several --device)\n"
     "Exit status: 0 erased, 1 failed, 2 usage error, 130 cancelled.\n";
 
@@ -66,6 +68,7 @@ const char* const kConsoleHelp =
     "Shows the board's console output line by line; each line typed on standard input\n"
     "(\"reset\", \"pcdemo\", \"initflash\") is sent as a console command. An \"initflash\"\n"
     "is followed to its end (as the erase command does) before the next line is sent.\n"
+    "Each command goes out at least 20 ms after the one before was carried out.\n"
     "Ends at the end of input, on Ctrl-C, when the line is lost or an erase fails;\n"
     "--save then writes the lines to FILE, CR LF ended; --trace FILE records every byte\n"
     "on the line in FILE.\n"
