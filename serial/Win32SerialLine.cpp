@@ -68,9 +68,11 @@ bool SettingsTextValid(const std::string& text) {
 }
 
 // Errors of a wait or a status query that mean the device itself has gone (a USB
-// adapter pulled out, a port whose far end has closed).
+// adapter pulled out, a port whose far end has closed: Wine answers a status query on
+// a pty that has hung up with ERROR_NOT_READY).
 bool DeviceGone(DWORD error) {
     switch (error) {
+    case ERROR_NOT_READY:
     case ERROR_BAD_COMMAND:
     case ERROR_GEN_FAILURE:
     case ERROR_DEVICE_NOT_CONNECTED:
@@ -200,7 +202,15 @@ bool CWin32SerialLine::OpenDevice() {
     }
     DCB probe{};
     probe.DCBlength = sizeof probe;
-    if (GetFileType(h) != FILE_TYPE_CHAR || !GetCommState(h, &probe)) {
+    const DWORD type = GetFileType(h);
+    if (type == FILE_TYPE_UNKNOWN) {
+        // A port the system knows whose device is not there (Wine's COM port on a
+        // path that has gone): absent, as an unplugged adapter is.
+        lastOpenError = DescribeOpenError(ERROR_FILE_NOT_FOUND);
+        CloseHandle(h);
+        return false;
+    }
+    if (type != FILE_TYPE_CHAR || !GetCommState(h, &probe)) {
         lastOpenError = "not a serial device";
         CloseHandle(h);
         return false;

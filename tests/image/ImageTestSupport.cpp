@@ -5,13 +5,22 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <random>
 #include <stdexcept>
-#include <unistd.h>
 
 ScratchDir::ScratchDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kestrel-image-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    path = pattern;
+    // A new folder of a random name, on every platform: a name already taken is
+    // never reused.
+    std::random_device seed;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const auto candidate = std::filesystem::temp_directory_path() / ("kestrel-image-" + std::to_string(seed()));
+        std::error_code error;
+        if (std::filesystem::create_directory(candidate, error)) {
+            path = candidate.string();
+            return;
+        }
+    }
+    throw std::runtime_error("cannot make a scratch folder");
 }
 
 ScratchDir::~ScratchDir() {
