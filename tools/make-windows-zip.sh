@@ -7,13 +7,12 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 tools/build-windows.sh
-command -v zip >/dev/null || { echo "make-windows-zip: 'zip' is missing (apt-get install zip)" >&2; exit 1; }
 version=$(sed -nE 's/^project\(Kestrel VERSION ([0-9.]+).*/\1/p' CMakeLists.txt)
 name=kestrel-cli-windows-$version
 stage=build/windows-zip/$name
 rm -rf build/windows-zip
 mkdir -p "$stage/Lib"
-cp build/windows/bin/kestrel-cli.exe "$stage/"
+x86_64-w64-mingw32-strip -o "$stage/kestrel-cli.exe" build/windows/bin/kestrel-cli.exe
 cp build/windows/bin/Lib/* "$stage/Lib/"
 sed 's/$/\r/' tools/windows-zip-README.txt >"$stage/README.txt"
 (cd build/windows-zip && zip -q -r "../$name.zip" "$name")

@@ -15,8 +15,8 @@ packages=(
   fonts-wqy-microhei fonts-dejavu-core    # fonts for the window's Chinese and Latin texts
 )
 # The Windows build (mingw-w64, posix threads) and its tests under Wine; strace shows
-# that no test opens a real serial device.
-windows=(cmake ninja-build g++-mingw-w64-x86-64-posix wine wine64 strace)
+# that no test opens a real serial device; zip packs kestrel-cli.exe for Windows.
+windows=(cmake ninja-build g++-mingw-w64-x86-64-posix wine wine64 strace zip)
 if [[ ${1:-} == --windows ]]; then
   packages=("${windows[@]}")
 elif [[ ${1:-} != --build ]]; then
