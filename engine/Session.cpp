@@ -168,8 +168,6 @@ void Session::Cancel() {
         n = operatorPort;
         settings = operatorSettings;
     }
-    // The reopen at the operator's settings ends whatever speed the update had set.
-    Post(WM_OPEN_PORT, static_cast<uint32_t>(settings.size()), n, settings);
     if (worker)
         worker->Line().Note(std::string("log: ") + kLogStopped + " (cancelled by the operator)");
     SessionEvent e = Event(SessionEvent::Kind::Log);
@@ -177,6 +175,9 @@ void Session::Cancel() {
     mailbox.Push(std::move(e));
     if (ended)
         EndRun(*ended, false);
+    // The reopen at the operator's settings ends whatever speed the update had set;
+    // what it reports comes after the run's end.
+    Post(WM_OPEN_PORT, static_cast<uint32_t>(settings.size()), n, settings);
 }
 
 void Session::BeginRun(ExchangeProgress::Kind kind, bool askedOfWorker) {
@@ -184,6 +185,7 @@ void Session::BeginRun(ExchangeProgress::Kind kind, bool askedOfWorker) {
         std::lock_guard lock(mutex);
         run.emplace(kind, Clock::now());
         startAnswered = !askedOfWorker;
+        stageShown.reset();
         problem.reset();
     }
     PushStage();
@@ -261,6 +263,9 @@ void Session::PushStage() {
                             : v->result == RunResult::Cancelled ? Stage::Cancelled
                                                                 : Stage::Failed;
         }
+        if (stageShown == e.stage)
+            return;
+        stageShown = e.stage;
     }
     mailbox.Push(std::move(e));
 }

@@ -159,6 +159,7 @@ private:
     std::optional<RunRecord> run;
     bool startAnswered = true;  // the worker has said whether the run's start was taken
     std::optional<RunVerdict> lastVerdict;
+    std::optional<StageReport> stageShown;  // the last stage event, so that each change is told once
     std::optional<std::string> problem;  // shown during the run (RunPolicy::stopOnProblem)
     std::deque<std::string> filesToLoad;
     std::string fileProblem;             // what was shown for the file loading now
