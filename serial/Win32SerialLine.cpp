@@ -32,6 +32,11 @@ constexpr DWORD kQueuePollMs = 2;
 // next smaller mask (a driver that cannot report some events), and finally for
 // looking at the queue.
 constexpr int kFailedWaitsBeforeNarrowing = 3;
+// A driver's event wait ends only with an event or a change of the mask. One whose
+// waits end this many times in a row with nothing (Wine's on a pty, every few
+// milliseconds, at a cost of a third of a processor while the line is idle) does
+// not really wait: its queue is looked at instead, which costs next to nothing.
+constexpr int kEmptyEndingsBeforePolling = 20;
 
 std::string ToHex(uint32_t value) {
     char text[12];
@@ -590,6 +595,7 @@ uint32_t CWin32SerialLine::MonitorLoop(Monitor& m) {
     bool armed = false;
     bool polling = false;  // the device can wait for no event: only its queue is looked at
     int failedWaits = 0;
+    int emptyEndings = 0;
     DWORD events = 0;
     while (monitorRunning) {
         DWORD happened = 0;
@@ -640,6 +646,11 @@ uint32_t CWin32SerialLine::MonitorLoop(Monitor& m) {
                     break;
                 }
                 // Any other ending (mask 0, aborted, Wine's short waits) is just a look.
+                emptyEndings = happened == 0 ? emptyEndings + 1 : 0;
+                if (emptyEndings >= kEmptyEndingsBeforePolling) {
+                    polling = true;
+                    monitoredEvents = 0;
+                }
             }
         } else if (happened == 0) {
             const DWORD bound = polling ? kQueuePollMs : (txPending ? kOutputLookMs : kEventLookMs);

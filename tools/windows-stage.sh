@@ -146,6 +146,14 @@ check "image, engine, platform and Win32 line tests under Wine" \
   ctest --test-dir build/windows --output-on-failure --timeout 300
 tests_end=$(date +%s.%N)
 
+# What an idle open line costs under Wine: kestrel-cli.exe's console on the cable for
+# five seconds, the processor time of the program (not of the wineserver).
+mkfifo "$work/console.in"
+(sleep 5 >"$work/console.in" &)
+TIMEFORMAT='%U %S'
+{ time wine "$win/kestrel-cli.exe" console --device COM2 <"$work/console.in" >"$work/console.out" 2>&1; } 2>"$work/idle.time" || true
+idle_cpu=$(awk '{ printf "%.2f", $1 + $2 }' "$work/idle.time")
+
 wine "$win/kestrel-cli.exe" ports >"$work/ports.out" 2>&1 || true
 check "kestrel-cli.exe ports lists the COM ports Wine has (their devices unopened)" \
   bash -c "grep -q '^COM2 *\\\\\\\\\.\\\\COM2 ' '$work/ports.out' && grep -q '^COM5 ' '$work/ports.out'"
@@ -217,5 +225,6 @@ echo
 echo "--- Windows stage"
 printf '%s\n' "${summary[@]}"
 awk -v a="$stage_start" -v b="$stage_end" -v t1="$tests_start" -v t2="$tests_end" -v u1="$update_start" -v u2="$update_end" \
-  'BEGIN { printf "stage %.0f s (tests under Wine %.0f s, one update under Wine %.0f s)\n", b - a, t2 - t1, u2 - u1 }'
+  -v idle="$idle_cpu" \
+  'BEGIN { printf "stage %.0f s (tests under Wine %.0f s, one update under Wine %.0f s; an idle open line: %s s of processor in 5 s)\n", b - a, t2 - t1, u2 - u1, idle }'
 exit $status

@@ -17,11 +17,13 @@
 #include "atomicfile/AtomicFile.h"
 #include "image/UpdateFile.h"
 #include "platform/ExecutableFolder.h"
+#include "platform/FileFacts.h"
 #include "platform/NewFile.h"
 #include "platform/ThreadId.h"
 #include "platform/TypedLines.h"
 #include "platform/WriteOnlyFile.h"
 #include "tests/support/Waiting.h"
+#include "trace/TracePath.h"
 
 namespace fs = std::filesystem;
 
@@ -170,4 +172,31 @@ TEST_F(Platform, TypedLinesComeWholeWithoutTheirLineEnds) {
     }
     ::_close(fd);
     EXPECT_EQ(lines, (std::vector<std::string>{"reset", "pcdemo", "initflash"}));
+}
+
+TEST_F(Platform, WhatAPathNamesIsToldWithoutOpeningDevicesAndAFileIsOneByAnySpelling) {
+    const std::string trace = Path("run.trace");
+    Write(trace, "0.000001 NOTE trace began 2026-01-01 00:00:00 UTC\n");
+    std::string upper = trace;
+    upper.replace(upper.size() - 9, 9, "RUN.TRACE");
+    const FileFacts facts = LookAtFile(trace);
+    EXPECT_TRUE(facts.exists && facts.regular && !facts.folder);
+    EXPECT_TRUE(SameFile(facts, LookAtFile(upper)));
+    Write(Path("other.trace"), "");
+    EXPECT_FALSE(SameFile(facts, LookAtFile(Path("other.trace"))));
+    EXPECT_EQ(FileStart(trace, 8), "0.000001");
+
+    const FileFacts device = LookAtFile("COM1");
+    EXPECT_TRUE(device.exists);
+    EXPECT_FALSE(device.regular || device.folder);
+    EXPECT_FALSE(SameFile(device, LookAtFile("\\\\.\\COM2")));  // devices have no file identity
+    EXPECT_TRUE(LookAtFile(dir.string()).folder);
+    EXPECT_FALSE(LookAtFile(Path("missing")).exists);
+
+    // A trace never overwrites a file of the run, whatever its spelling, nor a device.
+    EXPECT_EQ(TracePathProblem(trace, {}), "");
+    EXPECT_NE(TracePathProblem(upper, {trace}).find("which this run reads"), std::string::npos);
+    EXPECT_NE(TracePathProblem("COM1", {"COM1"}).find("no regular file"), std::string::npos);
+    EXPECT_EQ(TracePathProblem(Path("missing"), {}), "");  // a new file
+    EXPECT_EQ(TracePathProblem("", {}), "no file is named");
 }
