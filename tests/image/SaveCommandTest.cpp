@@ -105,6 +105,21 @@ TEST_F(SaveCommand, MissingAddressFileFailsBeforeAnyFileIsRead) {
     EXPECT_FALSE(FileExists(dir / "out.bin"));
 }
 
+// As cp would: a file the user made read-only is not replaced behind their back.
+TEST_F(SaveCommand, AReadOnlyOutputIsRefusedWithTheReason) {
+    ASSERT_EQ(::chmod(dir.Path().c_str(), 0777), 0);
+    ASSERT_EQ(::chmod((dir / "Lib").c_str(), 0755), 0);
+    WriteText(dir / "ro.bin", "the operator's own map");
+    ASSERT_EQ(::chmod((dir / "ro.bin").c_str(), 0444), 0);
+    const std::string failure = RunAsOrdinaryUser([&]() -> std::string {
+        auto r = RunSave({"--output", dir / "ro.bin", "--lib", dir / "Lib", dir / "font.bin", dir / "logo.bin"});
+        const std::string told = "Error: Can't write file " + dir / "ro.bin" + ": Permission denied!\n";
+        return r.status == 1 && r.err == told ? "" : "status " + std::to_string(r.status) + ", said: " + r.err;
+    });
+    EXPECT_EQ(failure, "");
+    EXPECT_TRUE(ReadText(dir / "ro.bin") == "the operator's own map") << "the read-only file was replaced";
+}
+
 TEST_F(SaveCommand, UsageErrorsAndHelp) {
     EXPECT_EQ(RunSave({dir / "font.bin"}).status, 2);                        // no output
     EXPECT_EQ(RunSave({"--output", dir / "out.bin"}).status, 2);             // no file
