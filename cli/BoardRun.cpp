@@ -13,8 +13,8 @@
 #include <thread>
 
 #include "cli/BoardNames.h"
+#include "cli/RunOutput.h"
 #include "cli/Interrupts.h"
-#include "cli/LineSplitter.h"
 #include "cli/MultiBoardDisplay.h"
 #include "atomicfile/AtomicFile.h"
 #include "trace/WireTrace.h"
@@ -22,18 +22,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-constexpr const char* kFinished = "5.Update finished!!!";
-constexpr const char* kNoReply = "Error: no reply from the board for ";
-constexpr const char* kCancelling = "Cancelling:";
-
-bool StartsWith(const std::string& text, const std::string& start) { return text.compare(0, start.size(), start) == 0; }
-
-// "progress 62%", as a session reports progress to a stream that is no terminal.
-bool ProgressLine(const std::string& line, long& percent) {
-    int end = 0;
-    return std::sscanf(line.c_str(), "progress %ld%%%n", &percent, &end) == 1 && static_cast<size_t>(end) == line.size();
-}
 
 std::string TimeStamp() {
     const auto now = std::chrono::system_clock::now();
@@ -49,107 +37,87 @@ std::string TimeStamp() {
     return s.str();
 }
 
-// One board of the run: its session writes to `out` and `err` from the board's own
-// thread, and what it writes is sorted into the display, the board's log and its verdict.
-struct Board {
+// One board of the run: its session reports from the board's own thread, and what it
+// reports goes to the display and into the board's log.
+struct Board : IRunOutput {
     Board(size_t index, std::string device, std::string name, MultiBoardDisplay& display)
         : index(index), device(std::move(device)), name(std::move(name)), display(display) {}
 
-    void TakeOut(const std::string& line) {
-        if (loading)
-            return;  // the files' listing was shown once, before any board started
-        finished = finished || line == kFinished;
+    void Log(const std::string& line) override {
         Record(line);
         display.Log(index, line);
     }
-    void TakeErr(const std::string& line) {
-        long percent = 0;
-        if (ProgressLine(line, percent)) {
-            display.Progress(index, percent);
-            return;
+    void Problem(const std::string& text) override { Remark(text); }
+    void Remark(const std::string& text) override {
+        std::istringstream lines(text);
+        for (std::string line; std::getline(lines, line);) {
+            Record(line);
+            display.Problem(index, line);
         }
-        if (!StartsWith(line, kCancelling))
-            problems.push_back(line);
-        timedOut = timedOut || StartsWith(line, kNoReply);
-        Record(line);
-        display.Problem(index, line);
     }
+    void Progress(int percent) override { display.Progress(index, percent); }
     void Record(const std::string& line) { log += TimeStamp() + "  " + line + "\n"; }
 
-    std::string Result(bool erase) const {
-        if (status == FlashSession::kOk && finished)
-            return erase ? "erased" : "flashed";
-        if (status == FlashSession::kCancelled)
-            return "cancelled";
-        std::string reason;
-        for (const auto& p : problems) {
-            if (StartsWith(p, kNoReply))
-                return "timed out: " + p.substr(std::string("Error: ").size());
-            reason += (reason.empty() ? "" : " ") + (StartsWith(p, "Error: ") ? p.substr(7) : p);
+    // The verdict in the table's words.
+    std::string Result() const {
+        switch (verdict.result) {
+        case RunResult::Passed: return verdict.kind == ExchangeProgress::Kind::Erase ? "erased" : "flashed";
+        case RunResult::Cancelled: return "cancelled";
+        case RunResult::TimedOut: return "timed out: " + verdict.message;
+        case RunResult::FinishedEarly: return "failed: finished early: " + verdict.message;
+        case RunResult::Failed: break;
         }
-        return "failed: " + (reason.empty() ? std::string("the board never said \"") + kFinished + "\"" : reason);
+        std::string reason = verdict.message;
+        for (char& c : reason)
+            if (c == '\n')
+                c = ' ';
+        return "failed: " + (reason.empty() ? std::string("the board never said \"5.Update finished!!!\"") : reason);
     }
 
     const size_t index;
     const std::string device, name;
     MultiBoardDisplay& display;
-    bool loading = false;
-    bool finished = false;
-    bool timedOut = false;
-    std::vector<std::string> problems;
     std::string log;
     std::shared_ptr<WireTrace> trace;  // this board's wire trace, if one is recorded
     int status = FlashSession::kFailed;
+    RunVerdict verdict;
     double seconds = 0;
-    LineSplitter outLines{[this](const std::string& l) { TakeOut(l); }};
-    LineSplitter errLines{[this](const std::string& l) { TakeErr(l); }};
-    std::ostream out{&outLines};
-    std::ostream err{&errLines};
 };
 
-int RunSession(FlashSession& session, Board& board, const BoardRunRequest& request, const CommandContext& ctx) {
-    if (!request.erase) {
-        board.loading = true;
-        const bool taken = session.LoadFiles(request.files);
-        board.loading = false;
-        if (!taken) {
-            if (ctx.interrupts)
-                return FlashSession::kCancelled;
-            board.err << "Error: an update file was refused; this board was not touched\n";
-            return FlashSession::kFailed;
-        }
-    }
+int RunSession(FlashSession& session, const BoardRunRequest& request, const CommandContext& ctx) {
     if (!session.OpenLine())
         return ctx.interrupts ? FlashSession::kCancelled : FlashSession::kFailed;
     return request.erase ? session.Erase() : session.Update();
 }
 
-void RunBoard(Board& board, const BoardRunRequest& request, const CommandContext& ctx) {
+void RunBoard(Board& board, const BoardRunRequest& request, const std::shared_ptr<const ImageSnapshot>& image,
+              const CommandContext& ctx) {
     const auto start = Clock::now();
     SessionOptions options = request.session;
     options.device = board.device;
     options.trace = board.trace;
+    options.preparedImage = image;
     {
-        FlashSession session(options, ctx.sleeper, board.out, board.err, false, ctx.interrupts);
-        board.status = RunSession(session, board, request, ctx);
+        FlashSession session(options, ctx.sleeper, board, ctx.interrupts);
+        board.status = RunSession(session, request, ctx);
+        board.verdict = session.Outcome(board.status);
     }  // the worker has quit and its last words are in
-    board.out << std::flush;
     board.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    board.display.Ended(board.index, board.Result(request.erase));
+    board.display.Ended(board.index, board.Result());
 }
 
-void PrintSummary(const std::vector<std::unique_ptr<Board>>& boards, bool erase, std::ostream& out) {
+void PrintSummary(const std::vector<std::unique_ptr<Board>>& boards, std::ostream& out) {
     size_t nameWidth = std::string("board").size();
     size_t resultWidth = std::string("result").size();
     for (const auto& b : boards) {
         nameWidth = std::max(nameWidth, b->name.size());
-        resultWidth = std::max(resultWidth, b->Result(erase).size());
+        resultWidth = std::max(resultWidth, b->Result().size());
     }
     out << "\n" << std::left << std::setw(static_cast<int>(nameWidth)) << "board" << "  "
         << std::setw(static_cast<int>(resultWidth)) << "result" << "  time\n";
     for (const auto& b : boards)
         out << std::setw(static_cast<int>(nameWidth)) << b->name << "  " << std::setw(static_cast<int>(resultWidth))
-            << b->Result(erase) << "  " << std::right << std::fixed << std::setprecision(1) << std::setw(6) << b->seconds
+            << b->Result() << "  " << std::right << std::fixed << std::setprecision(1) << std::setw(6) << b->seconds
             << " s\n"
             << std::left;
     out << std::flush;
@@ -161,7 +129,7 @@ bool WriteLogs(const std::vector<std::unique_ptr<Board>>& boards, const BoardRun
     bool all = true;
     for (const auto& b : boards) {
         const std::string text = "Kestrel " + std::string(request.erase ? "erase" : "update") + " of " + b->device +
-                                 "\n" + b->log + TimeStamp() + "  result: " + b->Result(request.erase) + "\n";
+                                 "\n" + b->log + TimeStamp() + "  result: " + b->Result() + "\n";
         const std::string path = (std::filesystem::path(request.logDir) / BoardFileName(b->name, ".log")).string();
         const std::string cause = WriteFileReplacing(path, reinterpret_cast<const uint8_t*>(text.data()), text.size());
         if (!cause.empty()) {
@@ -213,18 +181,22 @@ int RunOnBoards(const BoardRunRequest& request, const CommandContext& ctx) {
             return FlashSession::kFailed;
         }
     }
+    std::shared_ptr<const ImageSnapshot> image;
     if (!request.erase) {
-        // The files are checked once, before any line is opened: a refused file stops
-        // the whole run with every board untouched.
+        // The files are loaded and checked once, before any line is opened: a refused
+        // file stops the whole run with every board untouched, and every board is
+        // given the image they make.
         SessionOptions options = request.session;
         options.device = request.devices.front();
-        FlashSession check(options, ctx.sleeper, ctx.out, ctx.err, ctx.errIsTerminal, ctx.interrupts);
+        StreamOutput output(ctx.out, ctx.err, ctx.errIsTerminal);
+        FlashSession check(options, ctx.sleeper, output, ctx.interrupts);
         if (!check.LoadFiles(request.files)) {
             if (ctx.interrupts)
                 return FlashSession::kCancelled;
             ctx.err << "Error: an update file was refused; no board was touched\n";
             return FlashSession::kFailed;
         }
+        image = std::make_shared<const ImageSnapshot>(check.Image());
     }
 
     const std::vector<std::string> names = BoardNames(request.devices);
@@ -239,17 +211,17 @@ int RunOnBoards(const BoardRunRequest& request, const CommandContext& ctx) {
         // Ctrl-C stays with this thread; every board sees it through `interrupts`.
         const InterruptsHeldBack quiet;
         for (auto& b : boards)
-            threads.emplace_back([&board = *b, &request, &ctx] { RunBoard(board, request, ctx); });
+            threads.emplace_back([&board = *b, &request, &image, &ctx] { RunBoard(board, request, image, ctx); });
     }
     for (auto& t : threads)
         t.join();
 
-    PrintSummary(boards, request.erase, ctx.out);
+    PrintSummary(boards, ctx.out);
     const bool logged = request.logDir.empty() || WriteLogs(boards, request, ctx.err);
     if (ctx.interrupts)
         return FlashSession::kCancelled;
     for (const auto& b : boards) {
-        if (b->Result(request.erase) != (request.erase ? "erased" : "flashed"))
+        if (!b->verdict.Passed())
             return FlashSession::kFailed;
     }
     return logged ? FlashSession::kOk : FlashSession::kFailed;

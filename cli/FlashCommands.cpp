@@ -220,10 +220,14 @@ int RunWithSession(int argc, char** argv, const CommandContext& ctx, bool update
         ctx.err << argv[0] << ": cannot record the wire trace: " << why << "\n";
         return FlashSession::kFailed;
     }
-    FlashSession session(p.session, ctx.sleeper, ctx.out, ctx.err, ctx.errIsTerminal, ctx.interrupts);
-    if (!session.OpenLine())
-        return ctx.interrupts ? FlashSession::kCancelled : FlashSession::kFailed;
-    const int status = body(session, p);
+    int status;
+    {
+        StreamOutput output(ctx.out, ctx.err, ctx.errIsTerminal);
+        FlashSession session(p.session, ctx.sleeper, output, ctx.interrupts);
+        if (!session.OpenLine())
+            return ctx.interrupts ? FlashSession::kCancelled : FlashSession::kFailed;
+        status = body(session, p);
+    }
     if (p.session.trace && !p.session.trace->Healthy())
         ctx.err << "Warning: the wire trace " << p.traceFile << " is incomplete: a line could not be written (disk full?)\n";
     return status;

@@ -1,15 +1,15 @@
 #include "cli/FlashSession.h"
 
 #include <filesystem>
-#include <ostream>
 
+#include "atomicfile/AtomicFile.h"
 #include "cli/CliLibrary.h"
 #include "cli/ExecutableFolder.h"
 #include "cli/Interrupts.h"
 #include "cli/TypedLines.h"
-#include "engine/UIThread.h"
-#include "atomicfile/AtomicFile.h"
+#include "engine/Session.h"
 #include "serial/LineFactory.h"
+#include "trace/WireTrace.h"
 
 namespace {
 
@@ -22,10 +22,8 @@ constexpr auto kConsoleAnswerTime = 700ms;
 
 }  // namespace
 
-FlashSession::FlashSession(SessionOptions o, ISleeper& s, std::ostream& outStream, std::ostream& errStream,
-                           bool errIsTerminal, const std::atomic<int>& ints)
-    : options(std::move(o)), sleeper(s), out(outStream), err(errStream), interrupts(ints),
-      progress(errStream, errIsTerminal) {
+FlashSession::FlashSession(SessionOptions o, ISleeper& sleeper, IRunOutput& out, const std::atomic<int>& ints)
+    : options(std::move(o)), output(out), interrupts(ints) {
     shared.AppFolder = ExecutableFolder();
     const LibraryPaths library = CliLibraryPaths(options.libFolder);
     shared.LibFolder = library.SearchFolders().back();  // the shipped folder, or --lib
@@ -40,171 +38,154 @@ FlashSession::FlashSession(SessionOptions o, ISleeper& s, std::ostream& outStrea
     } else {
         resolver = [this](uint32_t n) { return settings.DeviceForPort(n); };
     }
-    worker = std::make_unique<CUIThread>(shared, owner, owner, sleeper, SerialLineFactory(resolver));
-    worker->Line().SetTrace(options.trace);
+    SessionSetup setup;
+    setup.lines = SerialLineFactory(resolver);
+    setup.sleeper = &sleeper;
+    // Nobody is there to dismiss a box: it is printed, and that is its dismissal.
+    setup.boxesWait = false;
+    // The window would show a box and wait for the operator to cancel; a script is
+    // better told at once.
+    setup.policy = RunPolicy{std::chrono::seconds(options.timeoutSeconds), true};
+    setup.preparedImage = options.preparedImage;
+    session = std::make_unique<Session>(shared, std::move(setup));
+    session->SetTrace(options.trace);
     // The worker, and the line monitors it starts, leave Ctrl-C to this thread.
     const InterruptsHeldBack quiet;
-    worker->Start();
+    session->Start();
 }
 
 FlashSession::~FlashSession() {
-    worker->Quit();
-    Pump(0ms);
-    progress.Break();
+    session->Quit();
+    Pump(0ms);  // the worker's last words
 }
 
 int FlashSession::CrystalIndex() const { return options.crystal.value_or(settings.crystalIndex); }
 
 bool FlashSession::OpenLine() {
     if (!settings.problem.empty()) {
-        err << "Error: the settings file cannot be used: " << settings.problem
-            << "\n(it must be a settings file, or absent for the defaults)\n";
+        output.Problem("Error: the settings file cannot be used: " + settings.problem +
+                       "\n(it must be a settings file, or absent for the defaults)");
         return false;
     }
     const unsigned port = !options.device.empty() ? 1 : (options.port ? options.port : settings.portNumber);
     const std::string line = options.lineSettings.empty() ? settings.lineSettings : options.lineSettings;
     portState.reset();
-    worker->PostThreadMessage(WM_OPEN_PORT, static_cast<uint32_t>(line.size()), port, line);
+    session->OpenPort(port, line);
     while (!portState && interrupts == 0)
         Pump(kPumpWait);
     return portState.value_or(0) == 1;
 }
 
-bool FlashSession::WaitWhileBusy() {
-    while (shared.BusyFlag != 0) {
+bool FlashSession::LoadFiles(const std::vector<std::string>& files) {
+    filesRefused = false;
+    if (!session->LoadFiles(files))
+        return false;
+    while (session->Busy()) {
         if (interrupts != 0)
             return false;
         Pump(5ms);
     }
     Pump(0ms);
-    return true;
+    return !filesRefused;
 }
 
-bool FlashSession::LoadFiles(const std::vector<std::string>& files) {
-    shared.BusyFlag = 1;
-    worker->PostThreadMessage(WM_RESET_IMAGE, 0, 0);
-    if (!WaitWhileBusy())
-        return false;
-    out << "----Include Files:\n";
-    bool allTaken = true;
-    for (const auto& file : files) {
-        out << file << "\n" << std::flush;
-        const int before = problems;
-        shared.BusyFlag = 1;
-        worker->PostThreadMessage(WM_LOAD_FILE, 0, 0, file);
-        if (!WaitWhileBusy())
-            return false;
-        allTaken = allTaken && problems == before;
-    }
-    return allTaken;
-}
+ImageSnapshot FlashSession::Image() const { return session->ImageNow(); }
 
 int FlashSession::Update() {
-    const int crystal = CrystalIndex();
-    shared.UpdateArmed = 1;
-    out << "Ready to update program......\n" << std::flush;
-    worker->Line().Note("log: Ready to update program......");
-    worker->PostThreadMessage(WM_START_UPDATE, static_cast<uint32_t>(crystal), 0);
-    return FollowUpdate();
+    session->StartUpdate(CrystalIndex());
+    return FollowRun();
 }
 
 int FlashSession::Erase() {
-    worker->PostThreadMessage(WM_CONSOLE_COMMAND, 0, CrystalIndex(), "initflash");
-    return FollowUpdate();
+    session->StartErase(CrystalIndex());
+    return FollowRun();
 }
 
-int FlashSession::FollowUpdate() {
-    watch.Begin(Clock::now());
-    updateDone = false;
-    const int problemsBefore = problems;
-    for (;;) {
-        // The window would show the box and wait for the operator to cancel; a script
-        // is better told at once.
-        if (problems != problemsBefore)
-            return Cancel(kFailed);
-        if (updateDone)
-            break;
-        if (interrupts != 0)
-            return Cancel(kCancelled);
-        if (options.timeoutSeconds > 0 && watch.SilentFor(std::chrono::seconds(options.timeoutSeconds), Clock::now())) {
-            progress.Break();
-            err << "Error: no reply from the board for " << options.timeoutSeconds << " s while waiting for "
-                << watch.Awaited() << "\n";
-            worker->Line().Note("gave up: no reply from the board for " + std::to_string(options.timeoutSeconds) +
-                                " s while waiting for " + watch.Awaited());
-            return Cancel(kFailed);
+int FlashSession::FollowRun() {
+    std::optional<RunVerdict> ended;
+    bool cancelling = false;
+    while (!ended) {
+        if (interrupts != 0 && !cancelling) {
+            // As the Cancel button does: a download under way stops after its current
+            // block, and the line goes back to the operator's settings; a second
+            // Ctrl-C quits at once.
+            cancelling = true;
+            session->Cancel();
+            output.Remark("Cancelling: a download under way stops after its current block (Ctrl-C again to quit at once)");
         }
-        Pump(kPumpWait);
+        ended = Pump(kPumpWait);
     }
-    progress.Break();
-    return kOk;
+    Pump(0ms);  // what the worker said up to the end comes with it
+    verdict = ended;
+    switch (ended->result) {
+    case RunResult::Passed: return kOk;
+    case RunResult::Cancelled: return kCancelled;
+    case RunResult::TimedOut:
+    case RunResult::FinishedEarly: output.Problem("Error: " + ended->message); return kFailed;
+    case RunResult::Failed: return kFailed;  // the operator has read why
+    }
+    return kFailed;
 }
 
-int FlashSession::Cancel(int status) {
-    // Disarm, as the Cancel button does: a download under way stops after its current
-    // block. On Ctrl-C the line is also reopened at the operator's settings like the
-    // window does (a second Ctrl-C quits at once); after a failure the run just ends.
-    shared.UpdateArmed = 0;
-    Pump(0ms);  // what the worker said before the cancel comes first
-    progress.Break();
-    out << "Stop updating!!!\n" << std::flush;
-    worker->Line().Note(status == kCancelled ? "log: Stop updating!!! (cancelled by the operator)" : "log: Stop updating!!!");
-    if (status == kCancelled) {
-        err << "Cancelling: a download under way stops after its current block (Ctrl-C again to quit at once)\n";
-        const std::string line = options.lineSettings.empty() ? settings.lineSettings : options.lineSettings;
-        worker->PostThreadMessage(WM_OPEN_PORT, static_cast<uint32_t>(line.size()), worker->CurrentPortNumber(), line);
+std::optional<RunVerdict> FlashSession::Pump(std::chrono::milliseconds wait) {
+    std::optional<RunVerdict> ended;
+    if (wait.count() > 0)
+        session->WaitForEvent(wait);
+    while (auto e = session->Next()) {
+        Handle(*e);
+        if (e->kind == SessionEvent::Kind::RunEnded)
+            ended = e->verdict;
     }
-    return status;
+    return ended;
 }
 
-void FlashSession::Pump(std::chrono::milliseconds wait) {
-    auto m = owner.Next(wait);
-    while (m) {
-        Handle(*m);
-        m = owner.Next(0ms);
-    }
-}
-
-void FlashSession::Handle(const ThreadMessage& m) {
-    watch.Take(m, Clock::now());
-    if (m.id == CliOwner::kMessageBox) {
-        progress.Break();
-        err << m.text << "\n" << std::flush;
-        ++problems;
-        return;
-    }
-    if (m.id == WM_RX_TEXT) {
-        PrintConsoleText(m.wParam);
-        return;
-    }
-    if (m.id != WM_WORKER_STATUS)
-        return;
-    switch (m.wParam) {
-    case STATUS_PORT_STATE: portState = static_cast<int>(m.lParam); break;
-    case STATUS_LOG_TEXT:
-        progress.Break();
-        out << ParamText(m.lParam) << "\n" << std::flush;
+void FlashSession::Handle(const SessionEvent& e) {
+    switch (e.kind) {
+    case SessionEvent::Kind::MessageBox: {
+        const std::string text = e.caption + ": " + e.text;
+        shown.push_back(text);
+        output.Problem(text);
         break;
-    case STATUS_PROGRESS: progress.Show(static_cast<long>(m.lParam)); break;
-    case STATUS_UPDATE_DONE: updateDone = true; break;
-    case STATUS_ERROR_TEXT:
-        progress.Break();
-        err << "Warning: " << ParamText(m.lParam) << "\n" << std::flush;
-        ++problems;
+    }
+    case SessionEvent::Kind::ConsoleBytes:
+        console.Take(e.bytes.data(), e.bytes.size());
+        PrintConsoleLines();
         break;
-    default: break;
+    case SessionEvent::Kind::PortState: portState = e.value; break;
+    case SessionEvent::Kind::Log: output.Log(e.text); break;
+    case SessionEvent::Kind::Progress: output.Progress(e.value); break;
+    case SessionEvent::Kind::FileResult: filesRefused = filesRefused || e.value == 0; break;
+    case SessionEvent::Kind::Stage:
+    case SessionEvent::Kind::RunEnded: break;
     }
 }
 
-void FlashSession::PrintConsoleText(uint32_t n) {
-    std::vector<uint8_t> bytes(std::min<size_t>(n, SharedTextSlot::kSize));
-    shared.SharedText.CopyOut(bytes.data(), bytes.size());
-    shared.SharedText.Clear();  // the worker may read the next chunk
-    console.Take(bytes.data(), bytes.size());
+void FlashSession::PrintConsoleLines() {
     const auto& lines = console.Lines();
     while (lines.size() > 1 && consolePrinted < lines.size() - 1)
-        out << lines[consolePrinted++] << "\n";
-    out << std::flush;
+        output.Log(lines[consolePrinted++]);
+}
+
+RunVerdict FlashSession::Outcome(int status) const {
+    if (verdict)
+        return *verdict;
+    RunVerdict v;
+    if (status == kCancelled) {
+        v.result = RunResult::Cancelled;
+        v.message = "cancelled by the operator before the board was woken";
+        return v;
+    }
+    v.result = RunResult::Failed;
+    v.failure = portState.value_or(1) == 0 ? FailureClass::PortFailed : FailureClass::Problem;
+    for (const std::string& text : shown) {
+        // "Error: Can't open port!\n/dev/x: no such device" reads as one reason.
+        std::string reason = text.rfind("Error: ", 0) == 0 ? text.substr(7) : text;
+        for (char& c : reason)
+            if (c == '\n')
+                c = ' ';
+        v.message += (v.message.empty() ? "" : " ") + reason;
+    }
+    return v;
 }
 
 int FlashSession::Console(int commandsFd, const std::string& saveFile) {
@@ -217,17 +198,19 @@ int FlashSession::Console(int commandsFd, const std::string& saveFile) {
             break;
         }
         if (portState == 0) {
-            err << "Error: the line is gone; the console ends\n";
+            output.Problem("Error: the line is gone; the console ends");
             status = kFailed;
             break;
         }
         while (auto command = typed.Next()) {
-            worker->PostThreadMessage(WM_CONSOLE_COMMAND, 0, CrystalIndex(), *command);
-            if (*command != "initflash")
+            if (*command != "initflash") {
+                session->ConsoleCommand(*command, CrystalIndex());
                 continue;
+            }
             // An erase is followed to its end, as the erase command does; what is typed
             // meanwhile waits, and a failed erase ends the console with its status.
-            status = FollowUpdate();
+            session->StartErase(CrystalIndex());
+            status = FollowRun();
             endAt = Clock::time_point::max();
             if (status != kOk) {
                 ending = true;
@@ -243,7 +226,7 @@ int FlashSession::Console(int commandsFd, const std::string& saveFile) {
         Pump(kPumpWait);
     }
     if (!console.PendingLine().empty())
-        out << console.PendingLine() << "\n" << std::flush;
+        output.Log(console.PendingLine());
     return SaveConsole(saveFile, status);
 }
 
@@ -254,6 +237,6 @@ int FlashSession::SaveConsole(const std::string& saveFile, int status) {
     const std::string cause = WriteFileReplacing(saveFile, reinterpret_cast<const uint8_t*>(text.data()), text.size());
     if (cause.empty())
         return status;
-    err << "Error: cannot write " << saveFile << ": " << cause << "\n";
+    output.Problem("Error: cannot write " + saveFile + ": " + cause);
     return kFailed;
 }

@@ -1,21 +1,21 @@
 #pragma once
 #include <atomic>
 #include <chrono>
-#include <iosfwd>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "cli/CliOwner.h"
-#include "cli/ProgressDisplay.h"
-#include "cli/UpdateWatch.h"
+#include "cli/RunOutput.h"
 #include "engine/ConsoleLines.h"
-#include "settings/ProfileFile.h"
+#include "engine/RunVerdict.h"
+#include "engine/SessionEvents.h"
 #include "engine/SharedState.h"
 #include "engine/Sleeper.h"
+#include "image/FlashImage.h"
+#include "settings/ProfileFile.h"
 
-class CUIThread;
+class Session;
 class WireTrace;
 
 struct SessionOptions {
@@ -31,19 +31,20 @@ struct SessionOptions {
     int timeoutSeconds = kDefaultTimeoutSeconds;
     std::string lineSettings;   // --settings (console); else the settings file's line
     std::shared_ptr<WireTrace> trace;  // --trace: every byte on the line, recorded
+    // An image loaded and checked once for several boards; taken instead of files.
+    std::shared_ptr<const ImageSnapshot> preparedImage;
 };
 
-// One headless run of the worker: it opens the line, loads the update files and
-// follows an update, an erase or the board's console, printing what the window would
-// show: log lines to `out`, progress and message boxes to `err`.
+// One headless run of a board's session: it opens the line, loads the update files
+// and follows an update, an erase or the board's console, showing what the window
+// would show on `output`. The run's outcome is the session's verdict.
 class FlashSession {
 public:
     static constexpr int kOk = 0;
     static constexpr int kFailed = 1;
     static constexpr int kCancelled = 130;
 
-    FlashSession(SessionOptions options, ISleeper& sleeper, std::ostream& out, std::ostream& err,
-                 bool errIsTerminal, const std::atomic<int>& interrupts);
+    FlashSession(SessionOptions options, ISleeper& sleeper, IRunOutput& output, const std::atomic<int>& interrupts);
     ~FlashSession();
 
     // False, after saying why, when the settings file cannot be used or the line
@@ -61,31 +62,33 @@ public:
     // is named.
     int Console(int commandsFd, const std::string& saveFile);
 
+    // How the board's last run ended; for a board that never got as far as a run (its
+    // line would not open), a failed verdict with what the operator was told.
+    RunVerdict Outcome(int status) const;
+    // The image loaded by LoadFiles, for other boards of the same run.
+    ImageSnapshot Image() const;
+
 private:
-    int FollowUpdate();
-    int Cancel(int status);
-    void Pump(std::chrono::milliseconds wait);
-    void Handle(const ThreadMessage& m);
-    bool WaitWhileBusy();
-    void PrintConsoleText(uint32_t n);
+    int FollowRun();
+    // Handles every event waiting, after waiting at most `wait` for the first; the
+    // run's end when one came.
+    std::optional<RunVerdict> Pump(std::chrono::milliseconds wait);
+    void Handle(const SessionEvent& e);
+    void PrintConsoleLines();
     int CrystalIndex() const;
     int SaveConsole(const std::string& saveFile, int status);
 
     SessionOptions options;
-    ISleeper& sleeper;
-    std::ostream& out;
-    std::ostream& err;
+    IRunOutput& output;
     const std::atomic<int>& interrupts;
     OperatorSettings settings;
     SharedState shared;
-    CliOwner owner;
-    ProgressDisplay progress;
-    std::unique_ptr<CUIThread> worker;
+    std::unique_ptr<Session> session;
 
     ConsoleLines console;
     size_t consolePrinted = 0;
-    int problems = 0;            // message boxes and error texts seen
+    std::vector<std::string> shown;  // what the operator was told of problems
     std::optional<int> portState;
-    bool updateDone = false;
-    UpdateWatch watch;
+    bool filesRefused = false;
+    std::optional<RunVerdict> verdict;
 };

@@ -25,19 +25,23 @@ bool CUIThread::ReadyToWake(uint32_t crystalIndex) {
     // woken: a board woken for an update the tool cannot carry out waits in its boot
     // code, and an erase with an unknown layout would erase areas of size 0.
     if (crystalIndex >= kCrystalCount) {
-        boxes.ShowMessageBox("No crystal is chosen (choice " + std::to_string(crystalIndex) +
-                                 "): pick 4M, 8M, 13.5M, 16M or 27M and start again.",
-                             "Error", BoxIcon::Warning);
+        Refuse(StartRefusal::NoCrystal, "No crystal is chosen (choice " + std::to_string(crystalIndex) +
+                                            "): pick 4M, 8M, 13.5M, 16M or 27M and start again.");
         return false;
     }
     if (!image.LayoutUsable()) {
-        boxes.ShowMessageBox("The board was not woken: the flash address file " +
-                                 shared.LibraryFile("FlashAddrAssign.h") + " could not be used (see the message at start-up).\n"
-                                 "Mend the file and start Kestrel again.",
-                             "Error", BoxIcon::Warning);
+        Refuse(StartRefusal::Layout, "The board was not woken: the flash address file " +
+                                         shared.LibraryFile("FlashAddrAssign.h") +
+                                         " could not be used (see the message at start-up).\n"
+                                         "Mend the file and start Kestrel again.");
         return false;
     }
     return LoaderFilesUsable(crystalIndex);
+}
+
+void CUIThread::Refuse(StartRefusal cause, const std::string& text) {
+    boxes.ShowMessageBox(text, "Error", BoxIcon::Warning);
+    Facts().RunRefused(cause, text);
 }
 
 void CUIThread::OnStartUpdate(uint32_t crystalIndex) {
@@ -45,6 +49,7 @@ void CUIThread::OnStartUpdate(uint32_t crystalIndex) {
         shared.UpdateArmed = 0;  // the update never began; the board's bytes stay console text
         return;
     }
+    Facts().RunStarted(ExchangeProgress::Kind::Update, crystalIndex);
     WakeBoard(crystalIndex);
 }
 
@@ -60,7 +65,7 @@ void CUIThread::WakeBoard(uint32_t crystalIndex) {
         Comm->DrainOutput(kDrainLimitMs);
         Comm->ClosePort();
     }
-    OpenLine(settings);
+    Facts().ListeningForBoard(OpenLine(settings));
 }
 
 void CUIThread::OnConsoleCommand(const std::string& command, uint32_t crystalIndex) {
@@ -75,6 +80,7 @@ void CUIThread::OnConsoleCommand(const std::string& command, uint32_t crystalInd
         image.CodeLen = image.FontLen = image.BmpLen = image.LogoLen = 0;
         image.FlashMapLen = kEraseLength;
         shared.UpdateArmed = 1;
+        Facts().RunStarted(ExchangeProgress::Kind::Erase, crystalIndex);
         Log(kLogErase);
         WakeBoard(crystalIndex);
     } else if (command == "pcdemo") {

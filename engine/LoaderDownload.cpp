@@ -48,8 +48,7 @@ bool CUIThread::LoaderFilesUsable(uint32_t crystalIndex) {
     }
     if (problem.empty())
         return true;
-    boxes.ShowMessageBox(std::string(failure) + "\n" + problem + "\nThe board was not woken; nothing was sent.", "Error",
-                         BoxIcon::Warning);
+    Refuse(StartRefusal::LoaderFiles, std::string(failure) + "\n" + problem + "\nThe board was not woken; nothing was sent.");
     return false;
 }
 
@@ -67,13 +66,16 @@ bool CUIThread::SendBlock(const uint8_t* bytes, uint32_t count) {
     // would only hold the worker (and a Cancel or a lost line would wait for minutes).
     if (shared.UpdateArmed == 0)
         return false;
-    return Comm->WriteBytes(bytes, count) == count;
+    const uint32_t written = Comm->WriteBytes(bytes, count);
+    Facts().Sent(bytes, written);
+    return written == count;
 }
 
 bool CUIThread::SendLoader1() {
     const CrystalChoice& crystal = kCrystals[CrystalIndex];
     std::vector<uint8_t> file;
-    if (!LoaderReady(Loader1Path(CrystalIndex), kLoader1MaxBody, kLoader1Failure, file))
+    loaderRead = LoaderReady(Loader1Path(CrystalIndex), kLoader1MaxBody, kLoader1Failure, file);
+    if (!loaderRead)
         return true;  // nothing sent; the exchange goes on as the board expects
     const size_t body = file.size() - kLoaderHeaderBytes - kLoaderTrailerBytes;
 
@@ -92,7 +94,8 @@ bool CUIThread::SendLoader1() {
 
 bool CUIThread::SendLoader2() {
     std::vector<uint8_t> file;
-    if (!LoaderReady(Loader2Path(), kNoBodyLimit, kLoader2Failure, file))
+    loaderRead = LoaderReady(Loader2Path(), kNoBodyLimit, kLoader2Failure, file);
+    if (!loaderRead)
         return true;
     const size_t length = file.size();
 

@@ -55,9 +55,20 @@ void CUIThread::UpdateReceive() {
     const uint32_t n = Comm->ReadAvailable(ReplyBuf.data(), kReadChunk, kReadWaitMs);
     // The board sends each reply alone and waits for its answer: a read of more than
     // one byte is not a reply that can be trusted, and nothing is answered.
-    if (n != 1)
+    if (n != 1) {
+        if (n > 1)
+            Facts().RepliesIgnored(ReplyBuf.data(), n);
         return;
+    }
     const uint8_t r = ReplyBuf[0];
+    const bool progressReport = r >= kFirstProgress && r <= kLastProgress;
+    const bool request = r == kReplyLoader1 || r == kReplyLoader2 || r == kReplyHeader || r == kReplyFlashMap ||
+                         r == kReplyCode || r == kReplyFont || r == kReplyBitmap || r == kReplyLogo || r == kReplyDone;
+    if (!request && !progressReport) {
+        Facts().RepliesIgnored(ReplyBuf.data(), n);
+        return;
+    }
+    Facts().ReplyAnswered(r);
     auto clearReply = [this] { std::fill(ReplyBuf.begin(), ReplyBuf.begin() + 100, 0); };
 
     switch (r) {
@@ -65,48 +76,56 @@ void CUIThread::UpdateReceive() {
         SentBytes = 0;
         clearReply();
         Log(kLogLoader1);
-        if (!SendLoader1())
+        if (!SendLoader1()) {
+            Facts().LoaderSent(1, false);
             return;  // stopped: the rest of the row belongs to an update that has ended
+        }
         ReopenAtFullSpeed();
+        // Loader 1 is out and the line listens at 115200 for the next request.
+        Facts().LoaderSent(1, loaderRead);
         PostStatus(STATUS_PROGRESS, 1);
         return;
-    case kReplyLoader2:
+    case kReplyLoader2: {
         clearReply();
         Log(kLogLoader2);
-        if (!SendLoader2())
+        const bool sent = SendLoader2();
+        Facts().LoaderSent(2, sent && loaderRead);
+        if (!sent)
             return;
         PostStatus(STATUS_PROGRESS, 3);
         Log(kLogUpdateData);
         return;
+    }
     case kReplyHeader:
         clearReply();
         SendSectionHeader();
         return;
     case kReplyFlashMap:
         clearReply();
-        SendSection(image.FlashMapLen, image.CodeStart);
+        SendSection(kReplyFlashMap, image.FlashMapLen, image.CodeStart);
         return;
     case kReplyCode:
         clearReply();
-        SendSection(image.CodeLen, image.CodeStart);
+        SendSection(kReplyCode, image.CodeLen, image.CodeStart);
         return;
     case kReplyFont:
         clearReply();
-        SendSection(image.FontLen, image.FontStart);
+        SendSection(kReplyFont, image.FontLen, image.FontStart);
         return;
     case kReplyBitmap:
         clearReply();
-        SendSection(image.BmpLen, image.BmpStart);
+        SendSection(kReplyBitmap, image.BmpLen, image.BmpStart);
         return;
     case kReplyLogo:
         clearReply();
-        SendSection(image.LogoLen, image.LogoStart);
+        SendSection(kReplyLogo, image.LogoLen, image.LogoStart);
         return;
     case kReplyDone:
         Log(kLogFinished);
         clearReply();
         ReopenAtFullSpeed();
         shared.UpdateArmed = 0;
+        Facts().FinishReported();
         PostStatus(STATUS_UPDATE_DONE, 0);
         return;
     default:
@@ -114,6 +133,7 @@ void CUIThread::UpdateReceive() {
     }
     if (r >= kFirstProgress && r <= kLastProgress) {
         // The board programs the flash in sixteenths: 62 … 100.
+        Facts().ProgrammingReport(r);
         if (r == kFirstProgress)
             Log(kLogProgramming);
         PostStatus(STATUS_PROGRESS, ((r * 40) >> 4) + 60);

@@ -27,11 +27,23 @@ void CUIThread::SendSectionHeader() {
     std::array<uint8_t, kSectionHeaderBytes> header{};
     for (size_t i = 0; i < 10; ++i)
         PutLittleEndian32(header.data() + 4 * i, words[i]);
-    Comm->WriteBytes(header.data(), static_cast<uint32_t>(header.size()));
+    const uint32_t written = Comm->WriteBytes(header.data(), static_cast<uint32_t>(header.size()));
+    Facts().Sent(header.data(), written);
+    if (written == header.size()) {
+        std::array<uint32_t, 10> sent{};
+        std::copy(std::begin(words), std::end(words), sent.begin());
+        Facts().HeaderSent(sent);
+    }
     sleeper.SleepMs(kHeaderPauseMs);
 }
 
-bool CUIThread::SendSection(uint32_t length, uint32_t start) {
+bool CUIThread::SendSection(uint8_t letter, uint32_t length, uint32_t start) {
+    const bool whole = SendSectionBlocks(letter, length, start);
+    Facts().SectionSent(letter, whole);
+    return whole;
+}
+
+bool CUIThread::SendSectionBlocks(uint8_t letter, uint32_t length, uint32_t start) {
     uint32_t total = image.CodeLen + image.FontLen + image.BmpLen + image.LogoLen;
     if (total == 0)
         total = image.FlashMapLen;
@@ -50,20 +62,24 @@ bool CUIThread::SendSection(uint32_t length, uint32_t start) {
 
     std::vector<uint8_t> block(kDownloadBlockSize);
     const uint32_t blocks = n / kDownloadBlockSize;
+    const uint32_t rest = n - kDownloadBlockSize * blocks;
+    const uint32_t writesWithData = blocks + (rest != 0 ? 1 : 0);
     for (uint32_t i = 0; i < blocks; ++i) {
         std::copy_n(source + size_t{kDownloadBlockSize} * i, kDownloadBlockSize, block.begin());
         if (!SendBlock(block.data(), kDownloadBlockSize))
             return false;
         SentBytes += kDownloadBlockSize;
+        Facts().SectionBlock(letter, i + 1, writesWithData);
         postProgress();
         sleeper.SleepMs(kBlockPauseMs);
     }
-    const uint32_t rest = n - kDownloadBlockSize * blocks;
     SentBytes += rest;
     std::fill(block.begin(), block.end(), 0x00);
     std::copy_n(source + size_t{kDownloadBlockSize} * blocks, rest, block.begin());
     if (!SendBlock(block.data(), rest))
         return false;
+    if (rest != 0)
+        Facts().SectionBlock(letter, writesWithData, writesWithData);
     postProgress();
     sleeper.SleepMs(kBlockPauseMs);
     return true;

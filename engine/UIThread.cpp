@@ -10,6 +10,27 @@ namespace {
 
 constexpr const char* kCantOpenPort = "Can't open port!";
 
+// Facts nobody listens to, for a worker without a session.
+class NoFacts : public IWorkerFacts {
+public:
+    void RunStarted(ExchangeProgress::Kind, uint32_t) override {}
+    void RunRefused(StartRefusal, const std::string&) override {}
+    void ListeningForBoard(bool) override {}
+    void ReplyAnswered(uint8_t) override {}
+    void RepliesIgnored(const uint8_t*, uint32_t) override {}
+    void Sent(const uint8_t*, uint32_t) override {}
+    void LoaderSent(int, bool) override {}
+    void HeaderSent(const std::array<uint32_t, 10>&) override {}
+    void SectionBlock(uint8_t, uint32_t, uint32_t) override {}
+    void SectionSent(uint8_t, bool) override {}
+    void ProgrammingReport(uint8_t) override {}
+    void FinishReported() override {}
+    void PortOpenFailed(const std::string&) override {}
+    void LineLost(const std::string&) override {}
+    void FileLoaded(const std::string&, bool) override {}
+    void ImageSaved(const std::string&, bool) override {}
+};
+
 // While console bytes wait for the dialog to free the text slot, the worker looks
 // again this often instead of waiting for bytes that may never come.
 constexpr std::chrono::milliseconds kStalledConsoleRetry{20};
@@ -59,6 +80,8 @@ void CUIThread::InitInstance() {
         shared.WorkerThreadId = static_cast<uint32_t>(syscall(SYS_gettid));
     Comm->SetNotifyThread(&queue);
     image.ReadFlashAddrAssign(shared.LibraryFile("FlashAddrAssign.h"));
+    if (preparedImage && image.LayoutUsable())
+        image.Restore(*preparedImage);
     shared.UpdateArmed = 0;
 }
 
@@ -140,12 +163,13 @@ void CUIThread::OnResetImage() {
 }
 
 void CUIThread::OnLoadFile(const std::string& path) {
-    image.OnLoadFile(path);
+    const bool taken = image.OnLoadFile(path);
+    Facts().FileLoaded(path, taken);
     shared.BusyFlag = 0;
 }
 
 void CUIThread::OnSaveFlashMap(const std::string& path) {
-    image.OnSaveFlashMap(path);
+    Facts().ImageSaved(path, image.OnSaveFlashMap(path));
     shared.BusyFlag = 0;
 }
 
@@ -154,18 +178,26 @@ bool CUIThread::OpenLine(const std::string& settings) {
     lineLostReported = false;
     if (n >= 1 && n <= ISerialLine::kMaxPortNumber && Comm->OpenPort(n, settings))
         return true;
-    ReportCantOpenPort();
+    const std::string why = CantOpenPortText();
+    boxes.ShowMessageBox(why, "Error", BoxIcon::Warning);
+    if (shared.UpdateArmed != 0)
+        Facts().PortOpenFailed(why);
     return false;
 }
 
-void CUIThread::ReportCantOpenPort() {
+IWorkerFacts& CUIThread::Facts() {
+    static NoFacts nobody;
+    return facts ? *facts : nobody;
+}
+
+std::string CUIThread::CantOpenPortText() const {
     const uint32_t n = PortNumber;
     std::string text = kCantOpenPort;
     if (n == 0 || n > ISerialLine::kMaxPortNumber)
         text += "\nCOM" + std::to_string(n) + ": no such port (ports are numbered 1 to 1024)";
     else if (!Comm->LastOpenError().empty())
         text += "\n" + Comm->DeviceName() + ": " + Comm->LastOpenError();
-    boxes.ShowMessageBox(text, "Error", BoxIcon::Warning);
+    return text;
 }
 
 void CUIThread::ReopenAtFullSpeed() {
@@ -185,9 +217,10 @@ void CUIThread::OnLineLost(uint32_t n, uint32_t openCount) {
     // Release the device so that it can be opened again once it is back.
     if (Comm->IsOpen())
         Comm->ClosePort();
-    boxes.ShowMessageBox("The serial line was lost!\n" + device +
-                             ": the device hung up (unplugged, or closed at its far end).",
-                         "Error", BoxIcon::Error);
+    const std::string text =
+        "The serial line was lost!\n" + device + ": the device hung up (unplugged, or closed at its far end).";
+    boxes.ShowMessageBox(text, "Error", BoxIcon::Error);
+    Facts().LineLost(text);
     // The port is closed now: the owner's lamp (and a console waiting on the line)
     // must not go on showing it open.
     PostStatus(STATUS_PORT_STATE, 0);

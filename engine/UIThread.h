@@ -12,6 +12,7 @@
 #include "engine/NotedBoxes.h"
 #include "engine/OwnerInterfaces.h"
 #include "engine/SharedState.h"
+#include "engine/WorkerFacts.h"
 #include "engine/Sleeper.h"
 #include "image/FlashImage.h"
 #include "serial/ISerialLine.h"
@@ -40,6 +41,11 @@ public:
 
     // Posts a request; dropped (false) while no worker runs, as the dialog would.
     bool PostThreadMessage(uint32_t id, uint32_t wParam, int64_t lParam, std::string text = {});
+    // Who hears what the worker does as it acts (its session); set before Start().
+    void SetFacts(IWorkerFacts* listener) { facts = listener; }
+    // An image prepared elsewhere, taken over at start-up instead of an empty one; set
+    // before Start().
+    void SetPreparedImage(std::shared_ptr<const ImageSnapshot> prepared) { preparedImage = std::move(prepared); }
     // Where the serial monitor posts; also lets tests post notifications themselves.
     INotifyTarget& Queue() { return queue; }
 
@@ -72,18 +78,21 @@ private:
     void UpdateReceive();
     void OnLineLost(uint32_t portNumber, uint32_t openCount);
 
-    // Starting an update: the checks before the board is woken, and the wake-up.
+    // Starting an update: the checks before the board is woken (each refusal shown and
+    // told to the session), and the wake-up.
     bool ReadyToWake(uint32_t crystalIndex);
+    void Refuse(StartRefusal cause, const std::string& text);
     void WakeBoard(uint32_t crystalIndex);
 
     // Downloads. Each answers false when it stopped before its end, at the block after
     // a write failed or the operator cancelled (UpdateArmed cleared); a loader file that
     // cannot be used is reported and counts as sent, since the board still expects the
-    // rest of the exchange.
+    // rest of the exchange (loaderRead tells the session it was not).
     bool SendLoader1();
     bool SendLoader2();
     void SendSectionHeader();
-    bool SendSection(uint32_t length, uint32_t start);
+    bool SendSection(uint8_t letter, uint32_t length, uint32_t start);
+    bool SendSectionBlocks(uint8_t letter, uint32_t length, uint32_t start);
     // One write of a download: false, with nothing sent, once the operator has
     // cancelled, and false when the line did not take the whole write.
     bool SendBlock(const uint8_t* bytes, uint32_t count);
@@ -95,11 +104,12 @@ private:
     std::string Loader2Path() const;
     bool LoaderReady(const std::string& path, size_t maxBody, const char* failure, std::vector<uint8_t>& file);
     bool LoaderFilesUsable(uint32_t crystalIndex);
+    IWorkerFacts& Facts();
 
     // Line helpers.
     bool OpenLine(const std::string& settings);  // shows "Can't open port!" on failure
     void ReopenAtFullSpeed();  // drains, closes, opens "115200,N,8,1"
-    void ReportCantOpenPort();
+    std::string CantOpenPortText() const;
     void PostStatus(uint32_t code, int64_t value);
     void Log(const char* constantText);
 
@@ -109,6 +119,8 @@ private:
 
     SharedState& shared;
     IWindowPoster& OwnerWnd;
+    IWorkerFacts* facts = nullptr;
+    std::shared_ptr<const ImageSnapshot> preparedImage;
     NotedBoxes boxes;  // the owner's boxes, noted on the line's trace too
     ISleeper& sleeper;
     // The queue is declared before the line so that it outlives the line's monitor,
@@ -121,6 +133,7 @@ private:
     CFlashImage image;
     uint32_t SentBytes = 0;
     uint32_t CrystalIndex = 0;       // crystal of the update or erase under way
+    bool loaderRead = false;           // the loader file being sent could be used
     bool consoleBytesStalled = false;  // console bytes wait while the dialog holds the slot
     bool lineLostReported = false;     // the operator hears of a lost line once per open
     std::array<uint8_t, SharedTextSlot::kSize> ReplyBuf{};  // the board's replies in an update

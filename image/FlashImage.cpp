@@ -17,6 +17,19 @@ void CFlashImage::ResetImage() {
     std::memset(FileBuf.data(), 0x00, FileBuf.size());
 }
 
+ImageSnapshot CFlashImage::Snapshot() const {
+    return ImageSnapshot{ImageBuf, BufSizes, CodeStart, FontStart, BmpStart, LogoStart,
+                         CodeLen,  FontLen,  BmpLen,    LogoLen,   FlashMapLen};
+}
+
+void CFlashImage::Restore(const ImageSnapshot& s) {
+    if (s.imageBuf.size() == ImageBuf.size())
+        std::memcpy(ImageBuf.data(), s.imageBuf.data(), ImageBuf.size());
+    BufSizes = s.bufSizes;
+    CodeStart = s.codeStart, FontStart = s.fontStart, BmpStart = s.bmpStart, LogoStart = s.logoStart;
+    CodeLen = s.codeLen, FontLen = s.fontLen, BmpLen = s.bmpLen, LogoLen = s.logoLen, FlashMapLen = s.flashMapLen;
+}
+
 uint32_t CFlashImage::FlashBlocks() const {
     // Worked out in 64 bits so that a stray logo length can never wrap it into a
     // small, harmless-looking flash size.

@@ -25,6 +25,16 @@ enum class MessageIcon { Error, Warning };
 class ConflictMap;
 class UpdateFile;
 
+// A prepared image as the update sends it: the flash bytes, the layout and the
+// section lengths. The files are loaded and checked once into one image; every board
+// of a run gets a copy of its snapshot.
+struct ImageSnapshot {
+    std::vector<uint8_t> imageBuf;
+    std::array<uint32_t, 4> bufSizes{};
+    uint32_t codeStart = 0, fontStart = 0, bmpStart = 0, logoStart = 0;
+    uint32_t codeLen = 0, fontLen = 0, bmpLen = 0, logoLen = 0, flashMapLen = 0;
+};
+
 // How the image code reports to the operator. The worker implements it by posting
 // STATUS_ERROR_TEXT (for ErrorText) or by showing a blocking message box.
 class IImageReporter {
@@ -54,6 +64,11 @@ public:
 
     // Starts a new batch: every length 0, ImageBuf erased (0xFF), FileBuf 0x00.
     void ResetImage();
+
+    // The image as it would be sent now, and the same image taken over from another
+    // (its layout too: both were read from the same address file).
+    ImageSnapshot Snapshot() const;
+    void Restore(const ImageSnapshot& snapshot);
 
     // Takes one update file into the image. True when the file was taken without
     // any problem message. A refused file leaves the image and the section lengths

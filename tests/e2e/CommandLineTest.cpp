@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include "cli/SaveCommand.h"
-#include "cli/UpdateWatch.h"
 #include "engine/LogTexts.h"
 #include "engine/Messages.h"
 #include "tests/e2e/EndToEndFixture.h"
@@ -193,45 +192,6 @@ TEST_F(EndToEnd, ALibraryThatCannotCarryTheRunIsRefusedBeforeTheBoardHearsAnythi
             EXPECT_EQ(r.status, 1) << r.out << r.err;
             EXPECT_NE(r.err.find(c.told), std::string::npos) << r.err;
             EXPECT_TRUE(board.Receive(1, 100).empty()) << "the board was woken";
-        }
-    }
-}
-
-TEST(UpdateWatchStages, NameWhatTheToolWaitsForAndNeverCountTheToolsOwnSending) {
-    using namespace std::chrono_literals;
-    UpdateWatch watch;
-    const auto t0 = UpdateWatch::Clock::now();
-    auto status = [](uint32_t code, int64_t value) { return ThreadMessage{WM_WORKER_STATUS, code, value, {}}; };
-    auto log = [&](const char* text) { return status(STATUS_LOG_TEXT, TextParam(text)); };
-    watch.Begin(t0);
-    EXPECT_FALSE(watch.SilentFor(5s, t0 + 4s));
-    EXPECT_TRUE(watch.SilentFor(5s, t0 + 5s));
-    EXPECT_STREQ(watch.Awaited(), "the board's first request ('W') after the wake-up");
-
-    const struct {
-        ThreadMessage message;
-        const char* awaited;  // nullptr: the tool is sending, silence does not count
-    } steps[] = {
-        {log(kLogLoader1), nullptr},
-        {status(STATUS_PROGRESS, 1), "loader 2's request ('Z') after loader 1"},
-        {log(kLogLoader2), nullptr},
-        {status(STATUS_PROGRESS, 3), nullptr},
-        {log(kLogUpdateData), "the board's request for the update data ('S', then 'A' or 'C', 'F', 'B', 'E')"},
-        {status(STATUS_PROGRESS, 3), "the board's next data request or its programming progress"},
-        {status(STATUS_PROGRESS, 60), "the board's next data request or its programming progress"},
-        {log(kLogProgramming), "the board's next programming progress report"},
-        {status(STATUS_PROGRESS, 62), "the board's next programming progress report"},
-        {status(STATUS_PROGRESS, 100), "the board's report that the update is finished ('D')"},
-    };
-    auto now = t0;
-    for (const auto& step : steps) {
-        now += 1s;
-        watch.Take(step.message, now);
-        SCOPED_TRACE(step.awaited ? step.awaited : "sending");
-        EXPECT_FALSE(watch.SilentFor(5s, now + 4s));
-        EXPECT_EQ(watch.SilentFor(5s, now + 10min), step.awaited != nullptr);
-        if (step.awaited) {
-            EXPECT_STREQ(watch.Awaited(), step.awaited);
         }
     }
 }

@@ -1,0 +1,73 @@
+#pragma once
+// One run as the session follows it: the worker's facts move its stage on and fill
+// in what the exchange reached; a 'D', a failure, a cancel or a timeout ends it with
+// its verdict. It also knows what the tool waits for and whether the tool is the one
+// sending, so that a run can be given up after a silence of the board, never of the
+// tool. Plain code: the session calls it under its own lock.
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "engine/RunVerdict.h"
+
+class RunRecord {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    RunRecord(ExchangeProgress::Kind kind, Clock::time_point now);
+
+    // Every word of the worker shows the run is alive; the facts move it on.
+    void Heard(Clock::time_point now) { lastWord = now; }
+    void Listening(Clock::time_point now);
+    void Answered(uint8_t reply, Clock::time_point now);
+    void Sent(uint32_t count) { bytesSent += count; }
+    void LoaderSent(int which, bool whole, Clock::time_point now);
+    void HeaderSent(const std::array<uint32_t, 10>& words);
+    void SectionBlock(uint8_t letter, uint32_t block, uint32_t blocks);
+    void SectionSent(uint8_t letter, bool whole);
+    void ProgrammingReport(uint8_t sixteenths);
+    void Progress(int percent) { lastProgress = percent; }
+
+    // Ends the run. Each answers the verdict; a run ends once.
+    const RunVerdict& Finish(Clock::time_point now);
+    const RunVerdict& Fail(FailureClass why, const std::string& message, Clock::time_point now);
+    const RunVerdict& Cancel(Clock::time_point now);
+    const RunVerdict& GiveUp(std::chrono::seconds silence, Clock::time_point now);
+
+    bool Ended() const { return verdict.has_value(); }
+    const std::optional<RunVerdict>& Verdict() const { return verdict; }
+    const StageReport& Current() const { return stage; }
+    ExchangeProgress::Kind Kind() const { return progress.RunKind(); }
+
+    // True when the board has been silent for `limit` while the tool waits for it.
+    bool SilentFor(std::chrono::seconds limit, Clock::time_point now) const;
+    // What the tool is waiting for, in the operator's words.
+    const char* Awaited() const;
+
+private:
+    // What the tool waits for next.
+    enum class Wait {
+        FirstRequest,
+        SendingLoader1,
+        Loader2Request,
+        SendingLoader2,
+        DataRequest,
+        MoreData,
+        Programming,
+        Finish,
+    };
+    void Enter(StageTime timed, Clock::time_point now);
+    const RunVerdict& End(RunResult result, FailureClass why, std::string message, Clock::time_point now);
+
+    ExchangeProgress progress;
+    StageReport stage;
+    Wait wait = Wait::FirstRequest;
+    Clock::time_point began, lastWord, stageBegan;
+    std::chrono::system_clock::time_point startedAt;
+    StageTime timedStage = kTimeToW;
+    std::array<double, kStageTimes> seconds{};
+    uint64_t bytesSent = 0;
+    int lastProgress = 0;
+    std::optional<RunVerdict> verdict;
+};

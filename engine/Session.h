@@ -1,0 +1,170 @@
+#pragma once
+// One board's session: the worker, its shared state and its line, and what every
+// front end (the window, the command line with one board or many, the station, the
+// tests) asks of them: load files, update or erase at a crystal, cancel, console
+// commands, open and close the port, save the image. Beneath it the worker and its
+// message set run as they always have; above it the front end sees typed events in
+// the order they happened and one verdict per run, built from what the worker did.
+//
+// Threads: the requests and Next() are the front end's (the thread that made the
+// session); the worker and the line's monitor raise events from their own threads.
+#include <atomic>
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/MessageQueue.h"
+#include "engine/OwnerInterfaces.h"
+#include "engine/RunRecord.h"
+#include "engine/SessionEvents.h"
+#include "engine/SessionMailbox.h"
+#include "engine/SharedState.h"
+#include "engine/Sleeper.h"
+#include "engine/WorkerFacts.h"
+#include "image/FlashImage.h"
+#include "serial/LineFactory.h"
+
+class CUIThread;
+class WireTrace;
+
+// How the session follows a run.
+struct RunPolicy {
+    // Give the run up when the board stays silent this long while the tool waits for
+    // it; 0 waits as long as it takes (the window does).
+    std::chrono::seconds timeout{0};
+    // Any message the operator is shown during the run ends it as failed: a script is
+    // told at once rather than left waiting for a Cancel.
+    bool stopOnProblem = false;
+};
+
+struct SessionSetup {
+    LineFactory lines;                // the worker's line; the platform's own without it
+    ISleeper* sleeper = nullptr;      // every pause of the protocol
+    bool boxesWait = true;            // a message box holds the worker until dismissed
+    std::function<void()> wake;       // called from any thread when an event waits
+    RunPolicy policy;                 // for every run, also one typed as "initflash"
+    std::shared_ptr<const ImageSnapshot> preparedImage;  // taken over at start instead of an empty image
+    std::function<void(const ThreadMessage&)> onPost;   // sees each request posted (tests)
+};
+
+class Session : private IWindowPoster, private IMessageBoxOwner, private IWorkerFacts {
+public:
+    Session(SharedState& shared, SessionSetup setup);
+    ~Session() override;
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // Starts the worker (it reads the flash layout); the first request may follow at once.
+    void Start();
+    // Ends the worker: a download under way stops, a box it waits for is let go.
+    void Quit();
+    bool WorkerRuns() const;
+
+    // ---- Requests.
+    // Opens port n with a settings text ("115200,N,8,1"); these are the operator's
+    // settings from now on, which a cancel returns the line to.
+    bool OpenPort(uint32_t portNumber, const std::string& settings);
+    void ClosePort();
+    // Starts a new image and loads the files one after the other, as Open File does;
+    // each ends in a FileResult event. Busy() until the last is in.
+    bool LoadFiles(const std::vector<std::string>& files);
+    // Empties the image (a new batch of none).
+    bool ResetImage();
+    bool SaveImage(const std::string& path);
+    bool Busy() const;
+    // A console command as typed; "initflash" starts an erase run.
+    void ConsoleCommand(const std::string& text, int crystalIndex);
+    // Arms an update and wakes the board at that crystal. A closed port is opened
+    // with the operator's settings first, so that the wake-up goes out.
+    void StartUpdate(int crystalIndex);
+    void StartErase(int crystalIndex) { ConsoleCommand("initflash", crystalIndex); }
+    // The operator's Cancel: the worker stops answering the board (a download stops
+    // after its current block) and the line goes back to the operator's settings.
+    void Cancel();
+
+    // ---- What happened.
+    // The next event, if one waits. Also where a run is given up after the board's
+    // silence, or stopped after a problem (RunPolicy).
+    std::optional<SessionEvent> Next();
+    // Blocks until an event waits or `limit` passes.
+    bool WaitForEvent(std::chrono::milliseconds limit);
+    // A box event with a non-zero `box` has been dismissed: the worker goes on.
+    void Dismissed(uint64_t box);
+
+    bool RunActive() const;
+    StageReport CurrentStage() const;
+    std::optional<RunVerdict> LastVerdict() const;
+    bool PortOpen() const { return portOpen; }
+    uint32_t PortNumber() const;
+    // The settings a cancel reopens the line with.
+    std::string OperatorLineSettings() const;
+
+    // The image as the worker holds it; read only while nothing is Busy().
+    ImageSnapshot ImageNow() const;
+
+    // ---- The wire trace of the line.
+    void SetTrace(std::shared_ptr<WireTrace> trace);
+    std::shared_ptr<WireTrace> Trace() const;
+    void Note(const std::string& text);
+
+private:
+    // The worker's owner.
+    void PostWindowMessage(uint32_t id, uint32_t wParam, int64_t lParam) override;
+    void ShowMessageBox(const std::string& text, const std::string& caption, BoxIcon icon) override;
+    // The worker's facts.
+    void RunStarted(ExchangeProgress::Kind kind, uint32_t crystalIndex) override;
+    void RunRefused(StartRefusal cause, const std::string& why) override;
+    void ListeningForBoard(bool opened) override;
+    void ReplyAnswered(uint8_t reply) override;
+    void RepliesIgnored(const uint8_t* bytes, uint32_t count) override;
+    void Sent(const uint8_t* bytes, uint32_t count) override;
+    void LoaderSent(int which, bool whole) override;
+    void HeaderSent(const std::array<uint32_t, 10>& words) override;
+    void SectionBlock(uint8_t letter, uint32_t block, uint32_t blocks) override;
+    void SectionSent(uint8_t letter, bool whole) override;
+    void ProgrammingReport(uint8_t sixteenths) override;
+    void FinishReported() override;
+    void PortOpenFailed(const std::string& why) override;
+    void LineLost(const std::string& why) override;
+    void FileLoaded(const std::string& path, bool taken) override;
+    void ImageSaved(const std::string& path, bool saved) override;
+
+    bool Post(uint32_t id, uint32_t wParam, int64_t lParam, std::string text = {});
+    bool PostImageRequest(uint32_t id, std::string text = {});
+    void PostNextFile();
+    void Log(const std::string& text);
+    void PushStage();
+    // A new run; `askedOfWorker` when this session asked for it and waits for the
+    // worker to say whether it started.
+    void BeginRun(ExchangeProgress::Kind kind, bool askedOfWorker);
+    void Shown(const std::string& text, const std::string& caption, BoxIcon icon, bool wait);
+    // Ends the run under way with its verdict; `stopped` disarms the worker and logs
+    // the stop, as a Cancel does.
+    void EndRun(const RunVerdict& verdict, bool stopped);
+    void CheckRun();
+
+    SharedState& shared;
+    SessionSetup setup;
+    SessionMailbox mailbox;
+    std::unique_ptr<CUIThread> worker;
+
+    mutable std::mutex mutex;  // the run, the files waiting to load and the problems below
+    std::optional<RunRecord> run;
+    bool startAnswered = true;  // the worker has said whether the run's start was taken
+    std::optional<RunVerdict> lastVerdict;
+    std::optional<std::string> problem;  // shown during the run (RunPolicy::stopOnProblem)
+    std::deque<std::string> filesToLoad;
+    std::string fileProblem;             // what was shown for the file loading now
+    bool waitingForPort = false;         // an update waits for the port to open first
+    int waitingCrystal = 0;
+    uint32_t operatorPort = 1;
+    std::string operatorSettings;
+
+    std::atomic<int> filesPending{0};  // files asked for and not yet loaded
+    std::atomic<bool> portOpen{false};
+};
