@@ -1,13 +1,26 @@
 // The wire-trace reader's verdicts on hand-made traces of runs that ended every way
-// a run can end.
+// a run can end, and `kestrel-cli trace` on files that are no trace or no file.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
 #include <vector>
 
+#include "cli/TraceCommand.h"
 #include "trace/TraceReader.h"
 
 namespace {
+
+namespace fs = std::filesystem;
 
 // A trace as the line records it, written line by line with the times moving on.
 class Trace {
@@ -166,6 +179,125 @@ TEST(TraceVerdicts, CancelledRunsAreToldAsCancelledAtTheirStageWithTheLinesSpeed
          "The update stopped after the section header, while waiting for a section request: no reply for",
          "waiting to send the section header"},
     });
+}
+
+struct CommandRun {
+    int status = -1;
+    std::string out, err;
+};
+
+// `kestrel-cli trace PATH` in a child process with a memory limit and an alarm, so
+// that a reader that hangs or reads without end fails the test instead of ending it.
+CommandRun RunTrace(const std::string& path, const fs::path& scratch) {
+    const std::string outFile = (scratch / "out.txt").string(), errFile = (scratch / "err.txt").string();
+    std::cout.flush();
+    std::cerr.flush();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const rlimit memory{1u << 30, 1u << 30};
+        ::setrlimit(RLIMIT_AS, &memory);
+        ::alarm(30);
+        const int out = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(out, 1);
+        ::dup2(err, 2);
+        std::string command = "trace";
+        std::string argument = path;
+        char* argv[] = {command.data(), argument.data(), nullptr};
+        // Nothing may leave the child but its status: not even an exception, which
+        // would carry on with the test in a copy of the test program.
+        int status = 99;
+        try {
+            status = RunTraceCommand(2, argv);
+            std::cout.flush();
+            std::cerr.flush();
+        } catch (...) {
+        }
+        ::_exit(status);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    CommandRun r;
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+    auto read = [](const std::string& file) {
+        std::ifstream in(file, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    r.out = read(outFile);
+    r.err = read(errFile);
+    return r;
+}
+
+// A folder of the test's own, gone with everything in it when the test ends.
+struct ScratchFolder {
+    ScratchFolder() : path(fs::temp_directory_path() / ("kestrel-trace-command-" + std::to_string(::getpid()))) {
+        fs::remove_all(path);
+        fs::create_directories(path);
+    }
+    ~ScratchFolder() { fs::remove_all(path); }
+    const fs::path path;
+};
+
+TEST(TraceCommand, ReadsOnlyRegularFilesAndItsStatusFollowsTheVerdict) {
+    const ScratchFolder scratch;
+    const fs::path& dir = scratch.path;
+    auto write = [&](const std::string& name, const std::string& text) {
+        std::ofstream(dir / name, std::ios::binary) << text;
+        return (dir / name).string();
+    };
+    fs::create_symlink("/dev/zero", dir / "zero.trace");
+    ASSERT_EQ(::mkfifo((dir / "fifo.trace").c_str(), 0644), 0);
+    fs::create_directory(dir / "folder.trace");
+    const std::string huge = write("huge.trace", "");
+    fs::resize_file(huge, 64 * 1024 * 1024 + 1);  // sparse: takes no room
+    std::string crlf;
+    for (char c : AllFourSections().Programmed().Rx('D').text)
+        crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+
+    const struct {
+        const char* what;
+        std::string path;
+        int status;
+        const char* out;  // in the explanation ("" when there is none)
+        const char* err;  // on stderr ("" when it stays empty)
+    } cases[] = {
+        {"a link to /dev/zero", (dir / "zero.trace").string(), 2, "", "is not a regular file"},
+        {"/dev/urandom", "/dev/urandom", 2, "", "is not a regular file"},
+        {"a FIFO without a writer", (dir / "fifo.trace").string(), 2, "", "is not a regular file"},
+        {"a folder", (dir / "folder.trace").string(), 2, "", "is a folder"},
+        {"a file over 64 MiB", huge, 2, "", " is 67108865 bytes, far more than a wire trace holds"},
+        {"no trace line", write("notes.txt", "hello\nthis is no trace\n"), 1, "",
+         " is not a wire trace"},
+        {"empty", write("empty.trace", ""), 1, "", " is not a wire trace"},
+        {"a finished update", write("done.trace", AllFourSections().Programmed().Rx('D').text), 0,
+         "The update finished", ""},
+        {"a finished update with CR LF line ends", write("crlf.trace", crlf), 0, "The update finished", ""},
+        {"a finish the board could not have reached", write("early.trace", Trace().WakeUp("115200").Rx('D').text), 1,
+         "The update failed: the board reported finished", ""},
+        {"a port that failed to open",
+         write("port.trace", Trace().Note("trace began").Note("box Error: Can't open port!\\n/dev/ttyUSB9: no such device").text),
+         1, "the line could not be opened (Error: Can't open port!", ""},
+        {"console text only", write("console.trace", Trace().Open("115200,N,8,1").Rx('W').text), 1,
+         "No update in this trace", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const CommandRun r = RunTrace(c.path, dir);
+        EXPECT_EQ(r.status, c.status) << r.err;
+        if (*c.out) {
+            EXPECT_NE(r.out.find(c.out), std::string::npos) << r.out;
+        } else {
+            EXPECT_EQ(r.out, "");
+        }
+        if (*c.err) {
+            // One line naming the file and what it is.
+            EXPECT_EQ(r.err.rfind("kestrel-cli trace: " + c.path, 0), 0u) << r.err;
+            EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+            EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+        } else {
+            EXPECT_EQ(r.err, "");
+        }
+    }
 }
 
 }  // namespace
