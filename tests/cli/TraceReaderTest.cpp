@@ -194,8 +194,10 @@ CommandRun RunTrace(const std::string& path, const fs::path& scratch) {
     std::cerr.flush();
     const pid_t child = ::fork();
     if (child == 0) {
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)  // they reserve far more address space
         const rlimit memory{1u << 30, 1u << 30};
         ::setrlimit(RLIMIT_AS, &memory);
+#endif
         ::alarm(30);
         const int out = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -250,8 +252,9 @@ TEST(TraceCommand, ReadsOnlyRegularFilesAndItsStatusFollowsTheVerdict) {
     fs::create_directory(dir / "folder.trace");
     const std::string huge = write("huge.trace", "");
     fs::resize_file(huge, 64 * 1024 * 1024 + 1);  // sparse: takes no room
+    const std::string finished = AllFourSections().Programmed().Rx('D').text;
     std::string crlf;
-    for (char c : AllFourSections().Programmed().Rx('D').text)
+    for (char c : finished)
         crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
 
     const struct {
@@ -269,7 +272,7 @@ TEST(TraceCommand, ReadsOnlyRegularFilesAndItsStatusFollowsTheVerdict) {
         {"no trace line", write("notes.txt", "hello\nthis is no trace\n"), 1, "",
          " is not a wire trace"},
         {"empty", write("empty.trace", ""), 1, "", " is not a wire trace"},
-        {"a finished update", write("done.trace", AllFourSections().Programmed().Rx('D').text), 0,
+        {"a finished update", write("done.trace", finished), 0,
          "The update finished", ""},
         {"a finished update with CR LF line ends", write("crlf.trace", crlf), 0, "The update finished", ""},
         {"a finish the board could not have reached", write("early.trace", Trace().WakeUp("115200").Rx('D').text), 1,
