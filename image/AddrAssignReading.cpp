@@ -14,6 +14,9 @@ namespace {
 // so a key that starts further right is not seen.
 constexpr size_t kKeyColumnLimit = 255;
 
+// An editor's UTF-8 byte-order mark in front of the first line.
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
 bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
 }
@@ -23,6 +26,12 @@ bool IsNameChar(char c) {
 }
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// A backslash at a line's end (blanks may follow it) joins the next line to it.
+bool ContinuesOnNextLine(std::string_view line) {
+    while (!line.empty() && IsBlank(line.back())) line.remove_suffix(1);
+    return !line.empty() && line.back() == '\\';
+}
 
 std::string_view Trimmed(std::string_view s) {
     while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
@@ -117,7 +126,7 @@ MaskedLine MaskComments(std::string_view line, CommentState& state) {
             ++i;
         }
     }
-    state.lineCommentGoesOn = lineComment && !line.empty() && line.back() == '\\';
+    state.lineCommentGoesOn = lineComment && ContinuesOnNextLine(line);
     return m;
 }
 
@@ -246,9 +255,11 @@ std::string WhereACompilerDisagrees(std::string_view text, const AddrAssignReadi
         if (line.find('\r') != std::string_view::npos)
             return LineText(number, "it holds a carriage return, which a C compiler takes for a line end and the "
                                     "board's reader does not");
-        const MaskedLine masked = MaskComments(line, comments);
-        const bool continued = continuedFromAbove || (!line.empty() && line.back() == '\\');
-        continuedFromAbove = !line.empty() && line.back() == '\\';
+        MaskedLine masked = MaskComments(line, comments);
+        if (number == 1 && masked.code.rfind(kByteOrderMark, 0) == 0)
+            masked.code.replace(0, kByteOrderMark.size(), kByteOrderMark.size(), ' ');  // as a compiler skips it
+        const bool continued = continuedFromAbove || ContinuesOnNextLine(line);
+        continuedFromAbove = ContinuesOnNextLine(line);
         const auto directive = DirectiveOf(masked.code);
 
         for (size_t k = 0; k < 4; ++k) {

@@ -176,6 +176,8 @@ INSTANTIATE_TEST_SUITE_P(
                               ", line 4: FontBufSize is defined inside the condition on line 3"},
                     BadLayout{"Continued", FontLine("#define FontBufSize \\\n    0x20000"),
                               ", line 3: FontBufSize is on a line continued with a backslash"},
+                    BadLayout{"ContinuedBehindBlanks", FontLine("#define FontBufSize 0x20000 \\ \n    + 0x10000"),
+                              ", line 3: FontBufSize is on a line continued with a backslash"},
                     BadLayout{"CommentBeforeTheValue", FontLine("#define FontBufSize /* font */ 0x20000"),
                               ", line 3: the board's reader takes FontBufSize as 0x0 from this line, a C compiler as 0x20000"},
                     BadLayout{"NoValue", FontLine("#define FontBufSize"), ", line 3: FontBufSize is defined without a value"},
@@ -212,6 +214,7 @@ TEST(FlashLayout, FilesWrittenAsTheShippedOneKeepTheirLayout) {
         {"line comments", replaced(replaced(shipped, "/*", "//"), "*/", "")},
         {"capital hex and suffixes", replaced(replaced(bare, "0x", "0X000"), "0000\n", "0000UL\n")},
         {"other defines between", replaced(bare, "\n", "\n#define FlashSize 0x100000\n\n")},
+        {"a byte-order mark in front", "\xEF\xBB\xBF" + bare},
         // What else a header holds does not disturb the keys: conditions around other
         // names, a comment mark inside a string, a continued line.
         {"other conditions and literals",
