@@ -71,7 +71,7 @@ struct Board : IRunOutput {
         for (char& c : reason)
             if (c == '\n')
                 c = ' ';
-        return "failed: " + (reason.empty() ? std::string("the board never said \"5.Update finished!!!\"") : reason);
+        return "failed: " + (reason.empty() ? std::string("the board never reported the update finished") : reason);
     }
 
     const size_t index;

@@ -78,7 +78,7 @@ bool FlashSession::OpenLine() {
 
 bool FlashSession::LoadFiles(const std::vector<std::string>& files) {
     filesRefused = false;
-    if (!session->LoadFiles(files))
+    if (!session->ResetImage() || !session->LoadFiles(files))
         return false;
     while (session->Busy()) {
         if (interrupts != 0)

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <vector>
 
-#include "engine/SharedState.h"
 
 namespace {
 
@@ -13,13 +12,10 @@ QString Shown(const std::string& bytes) { return QString::fromLocal8Bit(bytes.da
 
 }  // namespace
 
-ConsoleList::ConsoleList(QListWidget& l, SharedState& s) : list(l), shared(s) {}
+ConsoleList::ConsoleList(QListWidget& l) : list(l) {}
 
-void ConsoleList::OnRxText(uint32_t n) {
-    std::vector<uint8_t> bytes(std::min<size_t>(n, SharedTextSlot::kSize));
-    shared.SharedText.CopyOut(bytes.data(), bytes.size());
-    shared.SharedText.Clear();
-    lines.Take(bytes.data(), bytes.size());
+void ConsoleList::OnRxBytes(const uint8_t* bytes, size_t n) {
+    lines.Take(bytes, n);
 
     // Items before the last one never change; the last one may have grown, and new
     // ones may follow it.
@@ -29,7 +25,7 @@ void ConsoleList::OnRxText(uint32_t n) {
         list.item(shown - 1)->setText(Shown(all[static_cast<size_t>(shown) - 1]));
     for (size_t i = static_cast<size_t>(shown); i < all.size(); ++i)
         list.addItem(Shown(all[i]));
-    if (!bytes.empty() && list.count() > 0)
+    if (n != 0 && list.count() > 0)
         list.setCurrentRow(list.count() - 1);  // which scrolls it into view
 }
 

@@ -5,18 +5,15 @@
 #include "engine/ConsoleLines.h"
 
 class QListWidget;
-struct SharedState;
 
-// The board's console in list 1028: the bytes the worker leaves in the text slot are
-// assembled into lines by the rules of ConsoleLines (shared with the CLI), the last
+// The board's console in list 1028: the board's bytes are assembled into lines by the rules of ConsoleLines (shared with the CLI), the last
 // item always showing the unfinished line.
 class ConsoleList {
 public:
-    ConsoleList(QListWidget& list, SharedState& shared);
+    explicit ConsoleList(QListWidget& list);
 
-    // WM_RX_TEXT: takes the first n bytes of the text slot, then empties the slot,
-    // which lets the worker read the next bytes.
-    void OnRxText(uint32_t n);
+    // The board's console bytes, in the order they came.
+    void OnRxBytes(const uint8_t* bytes, size_t n);
     // Empties the list; an unfinished line comes back with the next bytes.
     void OnClear();
     // The list as text, CR LF after every item (the unfinished one too).
@@ -25,6 +22,5 @@ public:
 
 private:
     QListWidget& list;
-    SharedState& shared;
     ConsoleLines lines;
 };

@@ -6,7 +6,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
-#include <QSocketNotifier>
 #include <QTimer>
 
 #include "console/ConsoleList.h"
@@ -16,7 +15,7 @@
 #include "console/Resources.h"
 #include "settings/ProfileFile.h"
 #include "engine/SharedState.h"
-#include "engine/UIThread.h"
+#include "engine/Session.h"
 #include "serial/LineFactory.h"
 #include "trace/WireTrace.h"
 
@@ -40,10 +39,8 @@ CMainDlg::CMainDlg(SharedState& s, MainDlgServices sv, QWidget* parent)
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setAcceptDrops(true);
-    auto* reports = new QSocketNotifier(mailbox.WakeFd(), QSocketNotifier::Read, this);
-    connect(reports, &QSocketNotifier::activated, this, [this] { DeliverWorkerReports(); });
     CreateControls();
-    console = std::make_unique<ConsoleList>(*consoleList, shared);
+    console = std::make_unique<ConsoleList>(*consoleList);
     ConnectHandlers();
     qApp->installEventFilter(this);
     OnInitDialog();
@@ -66,9 +63,15 @@ void CMainDlg::OnInitDialog() {
     progress->SetTextColor(QColor(75, 43, 189));
     progress->SetShowText(true);
 
-    const LineFactory lines = services.makeLine ? services.makeLine : MappedLines([this] { return SettingsFolder(SettingsPath()); });
-    worker = std::make_unique<CUIThread>(shared, mailbox, mailbox, *services.sleeper, lines);
-    worker->Start();  // returns once WorkerThreadId is published, so the first open is never dropped
+    SessionSetup setup;
+    setup.lines = services.makeLine ? services.makeLine : MappedLines([this] { return SettingsFolder(SettingsPath()); });
+    setup.sleeper = services.sleeper;
+    setup.onPost = services.onPost;
+    // The session's events are taken up from this dialog's event loop; the call is
+    // queued from whichever thread raised them.
+    setup.wake = [this] { QMetaObject::invokeMethod(this, [this] { DeliverWorkerReports(); }, Qt::QueuedConnection); };
+    session = std::make_unique<Session>(shared, std::move(setup));
+    session->Start();  // returns once WorkerThreadId is published, so the first open is never dropped
 
     LoadPortSettings();
     ApplyPortSettings();
@@ -107,32 +110,14 @@ void CMainDlg::OnSysCommand(unsigned id) {
 
 // ---- The worker's side.
 
-bool CMainDlg::WorkerRuns() const { return worker && shared.WorkerThreadId != 0; }
-
-bool CMainDlg::Post(uint32_t id, uint32_t wParam, int64_t lParam, std::string text) {
-    if (!WorkerRuns())
-        return false;
-    if (services.onPost)
-        services.onPost(ThreadMessage{id, wParam, lParam, text});
-    return worker->PostThreadMessage(id, wParam, lParam, std::move(text));
-}
-
-bool CMainDlg::PostImageRequest(uint32_t id, std::string text) {
-    if (!WorkerRuns())
-        return false;
-    shared.BusyFlag = 1;
-    if (Post(id, 0, 0, std::move(text)))
-        return true;
-    shared.BusyFlag = 0;
-    return false;
-}
+bool CMainDlg::WorkerRuns() const { return session && session->WorkerRuns(); }
 
 void CMainDlg::WaitWhileBusy() {
-    auto idle = [this] { return shared.BusyFlag == 0 || !WorkerRuns() || closing; };
+    auto idle = [this] { return !session || !session->Busy() || !WorkerRuns() || closing; };
     if (idle())
         return;
     // The window goes on handling its events, the worker's message boxes among them;
-    // the timer wakes the loop to look at the flag again.
+    // the timer wakes the loop to look again.
     QApplication::setOverrideCursor(Qt::WaitCursor);
     QTimer poll;
     poll.start(2);
@@ -142,16 +127,13 @@ void CMainDlg::WaitWhileBusy() {
 }
 
 void CMainDlg::DeliverWorkerReports() {
-    // A box shown here runs its own event loop, in which the reports behind it go on
-    // arriving; each report is taken once, so their order holds.
-    while (auto item = mailbox.Next()) {
-        if (item->isBox) {
-            if (!closing)
-                ShowBox(item->text, item->caption, item->icon);
-            mailbox.Dismissed(item->box);
-        } else {
-            OnWindowMessage(item->message.id, item->message.wParam, item->message.lParam);
-        }
+    // A box shown here runs its own event loop, in which the events behind it go on
+    // arriving; each event is taken once, so their order holds.
+    while (session) {
+        auto e = session->Next();
+        if (!e)
+            break;
+        OnSessionEvent(*e);
     }
 }
 
@@ -159,30 +141,21 @@ void CMainDlg::ShowBox(const std::string& text, const std::string& caption, BoxI
     services.boxes->Show(this, text, caption, icon);
 }
 
-void CMainDlg::OnWindowMessage(uint32_t id, uint32_t wParam, int64_t lParam) {
-    if (id == WM_WORKER_STATUS)
-        OnWorkerStatus(wParam, lParam);
-    else if (id == WM_RX_TEXT)
-        console->OnRxText(wParam);
-}
-
 void CMainDlg::FinishWorker() {
-    if (!worker)
+    if (!session)
         return;
     closing = true;
-    // Nobody follows an update once the window is gone: a download under way stops.
-    shared.UpdateArmed = 0;
-    mailbox.Close();  // a worker waiting for a box goes on
-    worker->Quit();
-    worker.reset();
+    session->Quit();  // a download under way stops; a worker waiting for a box goes on
+    session.reset();
 }
 
 // ---- Window events.
 
 bool CMainDlg::OnCancel() {
-    if (shared.BusyFlag != 0 || requestRunning)
+    if ((session && session->Busy()) || requestRunning)
         return false;  // an image request is under way: the window stays
-    Post(WM_QUIT, 0, 0);
+    if (session)
+        session->RequestQuit();
     return true;
 }
 
@@ -205,11 +178,10 @@ void CMainDlg::changeEvent(QEvent* event) {
 }
 
 bool CMainDlg::ToggleWireTrace() {
-    ISerialLine* line = worker ? &worker->Line() : nullptr;
-    if (!line)
+    if (!session)
         return false;
     if (wireTrace) {
-        line->SetTrace(nullptr);
+        session->SetTrace(nullptr);
         wireTrace.reset();
         return true;
     }
@@ -224,7 +196,7 @@ bool CMainDlg::ToggleWireTrace() {
         return false;
     }
     // The line records from here on, beginning with the port as it is open now.
-    line->SetTrace(trace);
+    session->SetTrace(trace);
     wireTrace = std::move(trace);
     return true;
 }
@@ -237,7 +209,7 @@ void CMainDlg::contextMenuEvent(QContextMenuEvent* event) {
     QAction* traceEntry = menu.addAction(QStringLiteral("Record wire &trace..."));
     traceEntry->setCheckable(true);
     traceEntry->setChecked(RecordingWireTrace());
-    traceEntry->setEnabled(worker != nullptr);
+    traceEntry->setEnabled(session != nullptr);
     QAction* about = nullptr;
     if (const QString text = StringResource(IDS_ABOUTBOX); !text.isEmpty()) {
         menu.addSeparator();

@@ -10,12 +10,12 @@
 #include "console/DialogWidgets.h"
 #include "engine/MessageQueue.h"
 #include "engine/Messages.h"
-#include "console/WorkerMailbox.h"
+#include "engine/SessionEvents.h"
 #include "settings/LibraryPaths.h"
 #include "settings/ProfileFile.h"
 #include "serial/LineFactory.h"
 
-class CUIThread;
+class Session;
 class ConsoleList;
 class IFileChooser;
 class IMessageBoxes;
@@ -81,12 +81,12 @@ struct MainDlgServices {
     std::optional<LibraryPaths> library;
 };
 
-// The operator's window. It starts the worker, posts the operator's requests to it
-// and shows what the worker reports: log lines, progress, the port state, errors and
-// the board's console text. The worker reaches it from its own thread through the
-// mailbox, which owns the two owner interfaces: window messages are queued to this
-// dialog's thread, and a message box is shown on this thread while the worker waits
-// for the operator to dismiss it. The dialog's thread never waits for the worker.
+// The operator's window. It drives a session (the worker, its line and its image):
+// it hands the operator's requests to it and shows what it reports, in order: log
+// lines, progress, the port state, message boxes, the board's console text and each
+// run's verdict. The session's events are taken up on this dialog's thread; a message
+// box the worker raises is shown here while the worker waits for the operator to
+// dismiss it. The dialog's thread never waits for the worker.
 class WireTrace;
 
 class CMainDlg : public QDialog {
@@ -115,8 +115,6 @@ public:
     // Tells the worker to quit and waits for it to end. A message box it still asks
     // for is not shown.
     void FinishWorker();
-    // Where the worker's reports arrive (tests play the worker through it).
-    WorkerMailbox& Mailbox() { return mailbox; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -134,7 +132,8 @@ private:
     void ConnectHandlers();
 
     void OnInitDialog();
-    void OnWindowMessage(uint32_t id, uint32_t wParam, int64_t lParam);
+    void OnSessionEvent(const SessionEvent& e);
+    void OnRunEnded(const RunVerdict& verdict);
     void DeliverWorkerReports();
 
     // The operator's requests (MainDlgHandlers.cpp).
@@ -145,7 +144,6 @@ private:
     void OnCommand();
     void OnReserveProgram();
     void OnSaveInfo();
-    void OnWorkerStatus(uint32_t code, int64_t value);
     bool OnCancel();
     void AddLogText(const std::string& text);
     void OpenFilesNow(const QStringList& paths);
@@ -165,19 +163,13 @@ private:
     void ApplyPortSettings();
     void ShowPortDevices();
 
-    // Requests to the worker.
     bool WorkerRuns() const;
-    bool Post(uint32_t id, uint32_t wParam, int64_t lParam, std::string text = {});
-    // Sets BusyFlag and posts an image request; false, the flag left clear, when no
-    // worker takes it.
-    bool PostImageRequest(uint32_t id, std::string text = {});
-    // Waits, handling events, until the worker has cleared BusyFlag.
+    // Waits, handling events, until the session's image requests are done.
     void WaitWhileBusy();
 
     SharedState& shared;
     MainDlgServices services;
-    WorkerMailbox mailbox;
-    std::unique_ptr<CUIThread> worker;
+    std::unique_ptr<Session> session;
     std::unique_ptr<ConsoleList> console;
 
     QListWidget* log = nullptr;

@@ -7,12 +7,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <type_traits>
 
 #include "console/DialogUnits.h"
 #include "console/MainDlg.h"
 #include "console/PictureLabel.h"
 #include "console/Resources.h"
 #include "protocol/Crystals.h"
+#include "settings/LineChoices.h"
 
 namespace {
 
@@ -62,6 +64,18 @@ constexpr LabelPlace kPortLabel{16, 89}, kCrystalLabel{16, 105}, kBaudLabel{16, 
     kFlashStyleLabel{16, 172};
 constexpr int kRuleY = 145;
 
+template <typename List>
+QStringList Items(const List& choices) {
+    QStringList items;
+    for (const auto& c : choices) {
+        if constexpr (std::is_same_v<std::decay_t<decltype(c)>, ParityChoice>)
+            items << QString::fromLatin1(c.name);
+        else
+            items << QString::fromLatin1(c);
+    }
+    return items;
+}
+
 QComboBox* MakeList(QWidget* parent, const QStringList& items, bool editable = false) {
     auto* list = new QComboBox(parent);
     list->setEditable(editable);
@@ -76,7 +90,10 @@ QComboBox* MakeList(QWidget* parent, const QStringList& items, bool editable = f
 void CMainDlg::CreateControls() {
     log = new QListWidget(this);
     log->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    portList = MakeList(this, {"com1", "com2", "com3", "com4", "com5", "com6"});
+    QStringList ports;
+    for (int n = 1; n <= kPortChoices; ++n)
+        ports << QStringLiteral("com%1").arg(n);
+    portList = MakeList(this, ports);
     QStringList crystals;
     for (const auto& c : kCrystals)
         crystals << QString::fromLatin1(c.text);
@@ -88,11 +105,11 @@ void CMainDlg::CreateControls() {
     portLabel = new QLabel(QStringLiteral("PortNo"), this);
     crystalLabel = new QLabel(QStringLiteral("XTLO"), this);
 
-    baudList = MakeList(this, {"115200", "19200", "57600", "38400", "9600"});
-    parityList = MakeList(this, {"None", "Even", "Odd"});
-    dataBitsList = MakeList(this, {"8"}, true);
-    stopBitsList = MakeList(this, {"1"}, true);
-    flashStyleList = MakeList(this, {"SPI_FLASH"});
+    baudList = MakeList(this, Items(kBaudChoices));
+    parityList = MakeList(this, Items(kParityChoices));
+    dataBitsList = MakeList(this, Items(kDataBitsChoices), true);
+    stopBitsList = MakeList(this, Items(kStopBitsChoices), true);
+    flashStyleList = MakeList(this, Items(kFlashStyleChoices));
     portButton = MakeCommandButton(QStringLiteral("Close&Port"), this);
     lamp = MakeLampButton(this);
     saveAsBinButton = MakeCommandButton(QStringLiteral("&SaveAsBin"), this);

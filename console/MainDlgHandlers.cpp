@@ -14,6 +14,7 @@
 #include "console/MainDlg.h"
 #include "console/MessageBoxes.h"
 #include "console/Resources.h"
+#include "engine/Session.h"
 #include "engine/SharedState.h"
 #include "atomicfile/AtomicFile.h"
 
@@ -78,23 +79,16 @@ void CMainDlg::AddLogText(const std::string& text) {
 }
 
 void CMainDlg::ResetImage() {
-    if (PostImageRequest(WM_RESET_IMAGE))
+    if (session->ResetImage())
         WaitWhileBusy();
 }
 
 void CMainDlg::LoadFiles(const std::vector<std::string>& files) {
     fileOpened = true;
-    AddLogText("----Include Files:");
-    for (const std::string& file : files) {
-        // The worker reads one file at a time; the next waits until it is done.
-        WaitWhileBusy();
-        if (closing)
-            return;
-        shared.RequestText = file;
-        AddLogText(shared.RequestText);
-        PostImageRequest(WM_LOAD_FILE, shared.RequestText);
-    }
-    // The last file may still be loading: BusyFlag stays set until the worker is done.
+    // The session loads one file at a time and logs each; the last may still be
+    // loading when this returns.
+    session->LoadFiles(files);
+    DeliverWorkerReports();
 }
 
 void CMainDlg::OnOpenFile() {
@@ -141,7 +135,7 @@ void CMainDlg::OpenFilesNow(const QStringList& paths) {
 }
 
 void CMainDlg::OnUpdate() {
-    if (requestRunning || openingFiles > 0) {
+    if (requestRunning || openingFiles > 0 || session->Busy()) {
         // Files are being opened (from the command line or a drop): the click counts
         // once they are in.
         QTimer::singleShot(kRetryMs, this, [this] { OnUpdate(); });
@@ -152,25 +146,22 @@ void CMainDlg::OnUpdate() {
         return;
     }
     if (updateButton->text() == kUpdateLabel) {
-        shared.UpdateArmed = 1;
         updateButton->setText(kCancelLabel);
-        AddLogText("Ready to update program......");
-        Post(WM_START_UPDATE, static_cast<uint32_t>(crystalList->currentIndex()), 0);
+        session->StartUpdate(crystalList->currentIndex());
     } else {
         // Disarmed, the worker no longer answers the board; the reopen at the
         // operator's settings ends whatever speed the update had set.
-        shared.UpdateArmed = 0;
         updateButton->setText(kUpdateLabel);
-        ApplyPortSettings();
-        AddLogText("Stop updating!!!");
+        session->Cancel();
     }
+    DeliverWorkerReports();
 }
 
 void CMainDlg::OnOpenClosePort() {
     // The lamp shows the request at once; the worker's port report then shows the outcome.
     if (portButton->text() == kClosePortLabel) {
         portButton->setText(kOpenPortLabel);
-        Post(WM_CLOSE_PORT, 0, 0);
+        session->ClosePort();
         ShowLampImage(lamp, IDB_LAMP_CLOSED);
     } else {
         ApplyPortSettings();
@@ -186,18 +177,13 @@ void CMainDlg::OnSaveAsBin() {
     WaitWhileBusy();  // an earlier image request may still run
     const bool posting = WorkerRuns();
     if (posting)
-        shared.BusyFlag = 1;
+        shared.BusyFlag = 1;  // the window stays while the operator chooses
     const std::string path = services.files->ChooseFileToSave(this, "FlashMap.bin", kSaveMapFilter);
-    if (path.empty()) {
-        if (posting)
-            shared.BusyFlag = 0;
-        return;
-    }
-    AddLogText("----Save Files To:");
-    shared.RequestText = path;
-    AddLogText(shared.RequestText);
-    if (!Post(WM_SAVE_FLASH_MAP, 0, 0, shared.RequestText))
+    if (posting)
         shared.BusyFlag = 0;
+    // The session logs the save once it is made.
+    if (!path.empty())
+        session->SaveImage(path);
 }
 
 void CMainDlg::OnCommand() {
@@ -206,8 +192,7 @@ void CMainDlg::OnCommand() {
     RequestScope scope(requestRunning);
     commandButton->setEnabled(false);
     WaitWhileBusy();
-    shared.RequestText = commandText->text().toStdString();  // as typed, blanks included
-    Post(WM_CONSOLE_COMMAND, 0, crystalList->currentIndex(), shared.RequestText);
+    session->ConsoleCommand(commandText->text().toStdString(), crystalList->currentIndex());  // as typed, blanks included
     commandButton->setEnabled(true);
     commandButton->setFocus();
 }
@@ -225,16 +210,29 @@ void CMainDlg::OnSaveInfo() {
                 BoxIcon::Warning);
 }
 
-void CMainDlg::OnWorkerStatus(uint32_t code, int64_t value) {
-    switch (code) {
-    case STATUS_PORT_STATE: ShowLampImage(lamp, value != 0 ? IDB_LAMP_OPEN : IDB_LAMP_CLOSED); break;
-    case STATUS_LOG_TEXT: AddLogText(ParamText(value)); break;
-    case STATUS_PROGRESS: progress->SetPos(static_cast<int>(value)); break;
-    case STATUS_UPDATE_DONE:
-        progress->SetPos(0);
-        updateButton->setText(kUpdateLabel);
+void CMainDlg::OnSessionEvent(const SessionEvent& e) {
+    switch (e.kind) {
+    case SessionEvent::Kind::PortState: ShowLampImage(lamp, e.value != 0 ? IDB_LAMP_OPEN : IDB_LAMP_CLOSED); break;
+    case SessionEvent::Kind::Log: AddLogText(e.text); break;
+    case SessionEvent::Kind::Progress: progress->SetPos(e.value); break;
+    case SessionEvent::Kind::ConsoleBytes: console->OnRxBytes(e.bytes.data(), e.bytes.size()); break;
+    case SessionEvent::Kind::MessageBox:
+        if (!closing)
+            ShowBox(e.text, e.caption, e.icon);
+        if (e.box != 0 && session)
+            session->Dismissed(e.box);
         break;
-    case STATUS_ERROR_TEXT: ShowBox(ParamText(value), "Warning", BoxIcon::Error); break;
-    default: break;
+    case SessionEvent::Kind::RunEnded: OnRunEnded(e.verdict); break;
+    case SessionEvent::Kind::Stage:
+    case SessionEvent::Kind::FileResult: break;
     }
+}
+
+void CMainDlg::OnRunEnded(const RunVerdict& verdict) {
+    progress->SetPos(0);
+    updateButton->setText(kUpdateLabel);
+    // The board said it was done, but it never got all it had to get: the operator
+    // must not take the log's last line for a flashed board.
+    if (verdict.result == RunResult::FinishedEarly)
+        ShowBox(verdict.message, "Warning", BoxIcon::Warning);
 }

@@ -5,12 +5,13 @@
 #include "console/MainDlg.h"
 #include "settings/ProfileWriter.h"
 #include "engine/PortChoices.h"
+#include "settings/LineChoices.h"
 #include "settings/ProfileFile.h"
+#include "engine/Session.h"
 #include "engine/SharedState.h"
 
 namespace {
 
-constexpr int kPortChoices = 6;
 
 // A stored index beyond the list leaves the list without a choice.
 void Select(QComboBox* list, int index) { list->setCurrentIndex(index < list->count() ? index : -1); }
@@ -65,7 +66,7 @@ void CMainDlg::ApplyPortSettings() {
                                  parityList->currentText().left(1).toStdString() + "," +
                                  dataBitsList->currentText().toStdString() + "," +
                                  stopBitsList->currentText().toStdString();
-    Post(WM_OPEN_PORT, static_cast<uint32_t>(settings.size()), port, settings);
+    session->OpenPort(port, settings);
     ShowPortDevices();
 }
 

@@ -30,6 +30,8 @@ struct StageReport {
     uint8_t letter = 0;  // Section: the request letter ('A', 'C', 'F', 'B', 'E')
     uint32_t block = 0, blocks = 0;
     int sixteenths = 0;  // Programming
+
+    bool operator==(const StageReport&) const = default;
 };
 
 // "waiting for the board's first request ('W')", "section FONT block 3 of 12", ...

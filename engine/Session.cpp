@@ -42,6 +42,8 @@ void Session::Quit() {
     worker->Quit();
 }
 
+void Session::RequestQuit() { Post(WM_QUIT, 0, 0); }
+
 bool Session::WorkerRuns() const { return shared.WorkerThreadId != 0; }
 
 bool Session::Post(uint32_t id, uint32_t wParam, int64_t lParam, std::string text) {
@@ -88,7 +90,7 @@ void Session::ClosePort() {
 bool Session::ResetImage() { return PostImageRequest(WM_RESET_IMAGE); }
 
 bool Session::LoadFiles(const std::vector<std::string>& files) {
-    if (!ResetImage())
+    if (!WorkerRuns())
         return false;
     Log(kLogIncludeFiles);
     {
@@ -166,8 +168,6 @@ void Session::Cancel() {
         n = operatorPort;
         settings = operatorSettings;
     }
-    // The reopen at the operator's settings ends whatever speed the update had set.
-    Post(WM_OPEN_PORT, static_cast<uint32_t>(settings.size()), n, settings);
     if (worker)
         worker->Line().Note(std::string("log: ") + kLogStopped + " (cancelled by the operator)");
     SessionEvent e = Event(SessionEvent::Kind::Log);
@@ -175,6 +175,9 @@ void Session::Cancel() {
     mailbox.Push(std::move(e));
     if (ended)
         EndRun(*ended, false);
+    // The reopen at the operator's settings ends whatever speed the update had set;
+    // what it reports comes after the run's end.
+    Post(WM_OPEN_PORT, static_cast<uint32_t>(settings.size()), n, settings);
 }
 
 void Session::BeginRun(ExchangeProgress::Kind kind, bool askedOfWorker) {
@@ -182,6 +185,7 @@ void Session::BeginRun(ExchangeProgress::Kind kind, bool askedOfWorker) {
         std::lock_guard lock(mutex);
         run.emplace(kind, Clock::now());
         startAnswered = !askedOfWorker;
+        stageShown.reset();
         problem.reset();
     }
     PushStage();
@@ -259,6 +263,9 @@ void Session::PushStage() {
                             : v->result == RunResult::Cancelled ? Stage::Cancelled
                                                                 : Stage::Failed;
         }
+        if (stageShown == e.stage)
+            return;
+        stageShown = e.stage;
     }
     mailbox.Push(std::move(e));
 }

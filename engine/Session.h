@@ -63,6 +63,8 @@ public:
     void Start();
     // Ends the worker: a download under way stops, a box it waits for is let go.
     void Quit();
+    // Asks the worker to end after what it has been asked before (the window's close).
+    void RequestQuit();
     bool WorkerRuns() const;
 
     // ---- Requests.
@@ -70,8 +72,8 @@ public:
     // settings from now on, which a cancel returns the line to.
     bool OpenPort(uint32_t portNumber, const std::string& settings);
     void ClosePort();
-    // Starts a new image and loads the files one after the other, as Open File does;
-    // each ends in a FileResult event. Busy() until the last is in.
+    // Loads the files into the image one after the other, as Open File does (after a
+    // ResetImage); each ends in a FileResult event. Busy() until the last is in.
     bool LoadFiles(const std::vector<std::string>& files);
     // Empties the image (a new batch of none).
     bool ResetImage();
@@ -157,6 +159,7 @@ private:
     std::optional<RunRecord> run;
     bool startAnswered = true;  // the worker has said whether the run's start was taken
     std::optional<RunVerdict> lastVerdict;
+    std::optional<StageReport> stageShown;  // the last stage event, so that each change is told once
     std::optional<std::string> problem;  // shown during the run (RunPolicy::stopOnProblem)
     std::deque<std::string> filesToLoad;
     std::string fileProblem;             // what was shown for the file loading now

@@ -1,4 +1,12 @@
 #pragma once
+// The worker and the files that make it:
+//   UIThread.cpp        start, end, the message loop, port open/close, image requests
+//   ReceiveStep.cpp     the board's bytes: console text, or one-character replies
+//   LoaderDownload.cpp  loader 1 and loader 2, and the check of both before waking
+//   SectionDownload.cpp the section header and the section data
+//   ConsoleCommands.cpp the wake-up at the boot speed and the console commands
+//   MessageQueue.*      its FIFO queue; Messages.h the message set
+//   WorkerFacts.h       what it tells its session as it acts (Session.* is above it)
 #include <array>
 #include <atomic>
 #include <cstdint>

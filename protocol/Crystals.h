@@ -10,19 +10,20 @@
 // is given to leave the line at that speed before the line is closed for 115200 baud.
 struct CrystalChoice {
     const char* text;
-    const char* bootSpeed;
+    uint32_t bootBaud;
     uint32_t loader1PauseMs;
 
     // The boot speed's line settings, e.g. "57600,N,8,1".
-    std::string BootSettings() const { return std::string(bootSpeed) + ",N,8,1"; }
+    std::string BootSettings() const { return std::to_string(bootBaud) + ",N,8,1"; }
 };
 
+// The speeds are not in the crystals' order: 13.5M boots at 57600, 16M at 38400.
 inline constexpr CrystalChoice kCrystals[] = {
-    {"4M", "9600", 2300},
-    {"8M", "19200", 1000},
-    {"13.5M", "57600", 1000},
-    {"16M", "38400", 1000},
-    {"27M", "115200", 300},
+    {"4M", 9600, 2300},
+    {"8M", 19200, 1000},
+    {"13.5M", 57600, 1000},
+    {"16M", 38400, 1000},
+    {"27M", 115200, 300},
 };
 inline constexpr uint32_t kCrystalCount = sizeof kCrystals / sizeof kCrystals[0];
 

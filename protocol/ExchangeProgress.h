@@ -16,7 +16,8 @@ public:
     // The sections a header can announce, in the header's order, and the flash map.
     enum Section { kCode, kFont, kBitmap, kLogo, kFlashMap, kSectionCount };
 
-    explicit ExchangeProgress(Kind kind = Kind::Update) : kind(kind) {}
+    ExchangeProgress() : kind(Kind::Update) {}
+    explicit ExchangeProgress(Kind kind) : kind(kind) {}
 
     Kind RunKind() const { return kind; }
 

@@ -7,6 +7,7 @@
 #include "protocol/Crystals.h"
 #include "serial/LineFactory.h"
 #include "settings/LibraryFile.h"
+#include "settings/LineChoices.h"
 
 namespace {
 
@@ -24,18 +25,9 @@ bool SameName(const std::string& a, const std::string& b) {
            });
 }
 
-// The list items of the line settings, by stored index.
-const std::vector<std::string> kBaudRates = {"115200", "19200", "57600", "38400", "9600"};
-const std::vector<std::string> kParities = {"None", "Even", "Odd"};
-const std::vector<std::string> kDataBits = {"8"};
-const std::vector<std::string> kStopBits = {"1"};
-constexpr int kPortChoices = 6;
 // A settings file holds a few short sections; anything far larger is not one.
 constexpr uint64_t kMaxProfileBytes = 0x10000;
 
-std::string Item(const std::vector<std::string>& list, int index) {
-    return index >= 0 && index < static_cast<int>(list.size()) ? list[static_cast<size_t>(index)] : std::string();
-}
 
 }  // namespace
 
@@ -92,10 +84,8 @@ OperatorSettings OperatorSettings::Load(const std::string& libFolder) {
     const ProfileFile& p = s.profile;
     const int port = p.GetInt("COM", "portno");
     s.portNumber = port < kPortChoices ? static_cast<unsigned>(port) + 1 : 0;
-    const std::string parity = Item(kParities, p.GetInt("COM", "parity"));
-    s.lineSettings = Item(kBaudRates, p.GetInt("COM", "baudrate")) + "," + parity.substr(0, parity.empty() ? 0 : 1) +
-                     "," + Item(kDataBits, p.GetInt("COM", "databits")) + "," +
-                     Item(kStopBits, p.GetInt("COM", "stopbits"));
+    s.lineSettings = LineSettingsText(p.GetInt("COM", "baudrate"), p.GetInt("COM", "parity"),
+                                      p.GetInt("COM", "databits"), p.GetInt("COM", "stopbits"));
     const int crystal = p.GetInt("PLANT", "XTLO");
     s.crystalIndex = crystal < static_cast<int>(kCrystalCount) ? crystal : -1;
     return s;

@@ -1,6 +1,7 @@
 #include "sim/board_io.h"
 
 #include <algorithm>
+#include <poll.h>
 
 #include "sim/line_settings.h"
 
@@ -18,7 +19,32 @@ BoardIo::Ms Left(BoardIo::Clock::time_point until) {
 }
 }  // namespace
 
-void BoardIo::Pump(Ms wait) { line_.Pump(wait, pending_, stop_.WakeFd()); }
+void BoardIo::SchedulePull(const ScheduleClock& clock, ScheduleClock::TimePoint at) {
+    pull_clock_ = &clock;
+    pull_at_ = at;
+}
+
+void BoardIo::PullLine() {
+    if (pull_) {
+        pull_();
+    } else {
+        line_.Close();
+    }
+}
+
+void BoardIo::Pump(Ms wait) {
+    if (pull_at_ && pull_clock_->Now() >= *pull_at_) {
+        pull_at_.reset();
+        if (line_.IsOpen()) PullLine();
+    }
+    if (!line_.IsOpen()) {
+        // Nothing can arrive; only a stop ends the wait early.
+        pollfd p{stop_.WakeFd(), POLLIN, 0};
+        ::poll(&p, 1, static_cast<int>(std::min(wait, kSlice).count()));
+        return;
+    }
+    line_.Pump(wait, pending_, stop_.WakeFd());
+}
 
 std::vector<std::uint8_t> BoardIo::TakePending() {
     std::vector<std::uint8_t> out;
@@ -38,6 +64,7 @@ WaitResult BoardIo::Receive(std::size_t count, std::vector<std::uint8_t>& out, M
             last_byte = Clock::now();
         }
         if (out.size() == count) return WaitResult::Done;
+        if (!line_.IsOpen()) return WaitResult::Unplugged;
         // The bytes the tool wrote before letting go or reopening are read in the
         // same pump that sees it, so once it shows and the queue is empty, no more
         // bytes of this run are coming. Another program opening and closing the
@@ -55,6 +82,7 @@ WaitResult BoardIo::Idle(Ms span) {
     const auto until = Clock::now() + span;
     while (Clock::now() < until) {
         if (StopRequested()) return WaitResult::Stopped;
+        if (!line_.IsOpen()) return WaitResult::Unplugged;
         Pump(Left(until));
     }
     return WaitResult::Done;
@@ -62,11 +90,13 @@ WaitResult BoardIo::Idle(Ms span) {
 
 WaitResult BoardIo::SendAndAwaitRead(std::uint8_t byte, Ms timeout) {
     Pump(Ms(0));
+    if (!line_.IsOpen()) return WaitResult::Unplugged;
     const std::uint64_t before = line_.ToolReadCount();
     if (!Send(byte) || !line_.SeesToolReads()) return WaitResult::Done;
     const auto until = Clock::now() + timeout;
     while (line_.ToolReadCount() == before) {
         if (StopRequested()) return WaitResult::Stopped;
+        if (!line_.IsOpen()) return WaitResult::Unplugged;
         if (Clock::now() >= until) return WaitResult::TimedOut;
         Pump(Left(until));
     }
@@ -78,6 +108,7 @@ WaitResult BoardIo::AwaitReopen(LineMark mark, Ms timeout) {
     for (;;) {
         if (line_.ReopenedSince(mark)) return WaitResult::Done;
         if (StopRequested()) return WaitResult::Stopped;
+        if (!line_.IsOpen()) return WaitResult::Unplugged;
         if (Clock::now() >= until) return WaitResult::TimedOut;
         Pump(Left(until));
     }
@@ -96,7 +127,34 @@ WaitResult BoardIo::AwaitToolGone(Ms grace, Ms timeout) {
         }
         if (closed && Clock::now() - closed_since >= grace) return WaitResult::Done;
         if (StopRequested()) return WaitResult::Stopped;
+        if (!line_.IsOpen()) return WaitResult::Unplugged;
         if (timeout.count() > 0 && Clock::now() - start >= timeout) return WaitResult::TimedOut;
+        Pump(kSlice);
+    }
+}
+
+WaitResult BoardIo::AwaitGiveUp(LineMark mark, Ms grace, Ms idle) {
+    auto last_byte = Clock::now();
+    std::size_t heard = pending_.size();
+    auto closed_since = last_byte;
+    bool closed = false;
+    for (;;) {
+        const auto now = Clock::now();
+        if (line_.ReopenedSince(mark)) return WaitResult::Done;
+        if (line_.SlaveOpen()) {
+            closed = false;
+        } else if (!closed) {
+            closed = true;
+            closed_since = now;
+        }
+        if (closed && now - closed_since >= grace) return WaitResult::Done;
+        if (pending_.size() != heard) {
+            heard = pending_.size();
+            last_byte = now;
+        }
+        if (now - last_byte >= idle) return WaitResult::TimedOut;
+        if (StopRequested()) return WaitResult::Stopped;
+        if (!line_.IsOpen()) return WaitResult::Unplugged;
         Pump(kSlice);
     }
 }
@@ -107,6 +165,7 @@ WaitResult BoardIo::AwaitSettings(unsigned baud, Ms settle, termios& seen) {
         const auto t = line_.SlaveSettings();
         if (t && LineBaud(*t) == baud) break;
         if (StopRequested()) return WaitResult::Stopped;
+        if (!line_.IsOpen()) return WaitResult::Unplugged;
         if (Clock::now() >= until) break;
         Pump(std::min(Left(until), Ms{2}));
     }

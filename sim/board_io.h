@@ -2,11 +2,14 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <span>
 #include <termios.h>
 #include <vector>
 
 #include "sim/pty_line.h"
+#include "sim/schedule_clock.h"
 #include "sim/stop_source.h"
 
 namespace kestrel::sim {
@@ -16,6 +19,7 @@ enum class WaitResult {
     TimedOut,
     LineClosed,  // the tool let go of the line, or reopened it, before the wait was over
     Stopped,     // the board was asked to stop
+    Unplugged,   // the line was pulled: no byte can come or go on it any more
 };
 
 // The timed steps the board's side of the exchange is made of, on top of the
@@ -32,7 +36,14 @@ public:
     bool StopRequested() const { return stop_.Requested(); }
     PtyLine& Line() { return line_; }
 
-    // Reads for at most `wait`.
+    // How the line is pulled (by a fault, or at a time set below); without one
+    // a pull only closes it.
+    void SetPull(std::function<void()> pull) { pull_ = std::move(pull); }
+    // Pulls the line once `clock` reaches `at`, from within whatever wait runs then.
+    void SchedulePull(const ScheduleClock& clock, ScheduleClock::TimePoint at);
+    void PullLine();
+
+    // Reads for at most `wait`; while the line is pulled only lets it pass.
     void Pump(Ms wait);
     std::vector<std::uint8_t>& Pending() { return pending_; }
     std::vector<std::uint8_t> TakePending();
@@ -56,6 +67,11 @@ public:
     // A zero `timeout` waits for as long as it takes.
     WaitResult AwaitToolGone(Ms grace, Ms timeout);
 
+    // Waits until the tool has given an exchange up: it reopened the line after
+    // `mark`, let go of it for `grace`, or sent nothing for `idle`. What it sent
+    // meanwhile stays in Pending().
+    WaitResult AwaitGiveUp(LineMark mark, Ms grace, Ms idle);
+
     // After a reopen: waits (bounded) until the tool has set `baud`, then lets
     // `settle` pass so that the tool's purge of its input is over before the
     // board speaks. `seen` gets the settings at the end.
@@ -73,6 +89,9 @@ private:
     PtyLine& line_;
     const StopSource& stop_;
     std::vector<std::uint8_t> pending_;
+    std::function<void()> pull_;
+    const ScheduleClock* pull_clock_ = nullptr;
+    std::optional<ScheduleClock::TimePoint> pull_at_;
 };
 
 }  // namespace kestrel::sim

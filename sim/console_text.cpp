@@ -13,6 +13,16 @@ std::string BannerText(const std::string& crystal, const std::string& last_updat
 
 std::string DemoText() { return "PC demo mode started\r\n"; }
 
+std::vector<std::string> FirmwareBanner(const std::string& serial, const std::string& flash_contents, bool healthy) {
+    return {
+        "\r\n",
+        "Kestrel set-top box firmware starting\r\n",
+        "Serial number: " + serial + "\r\n",
+        "Flash: " + flash_contents + "\r\n",
+        healthy ? "Self test: firmware OK\r\n" : "PANIC: flash checksum error, firmware halted\r\n",
+    };
+}
+
 ConsolePatterns::Seen ConsolePatterns::Feed(std::uint8_t byte) {
     if (run_ > 0 && byte == last_) {
         ++run_;

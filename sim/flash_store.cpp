@@ -9,9 +9,7 @@
 
 namespace kestrel::sim {
 
-bool FlashStore::Open(const std::filesystem::path& path, std::string& error) {
-    path_ = path;
-    bytes_.assign(wire::kFlashSize, 0xFF);
+bool FlashStore::Usable(const std::filesystem::path& path, std::string& error) {
     std::error_code ec;
     const bool exists = std::filesystem::exists(path, ec);
     const std::uintmax_t size = exists ? std::filesystem::file_size(path, ec) : 0;
@@ -19,12 +17,22 @@ bool FlashStore::Open(const std::filesystem::path& path, std::string& error) {
         error = path.string() + ": " + ec.message();
         return false;
     }
-    if (exists && size != 0) {
-        if (size != wire::kFlashSize) {
-            error = path.string() + " holds " + std::to_string(size) + " bytes, not a " +
-                    std::to_string(wire::kFlashSize) + "-byte flash";
-            return false;
-        }
+    if (size != 0 && size != wire::kFlashSize) {
+        error = path.string() + " holds " + std::to_string(size) + " bytes, not a " +
+                std::to_string(wire::kFlashSize) + "-byte flash";
+        return false;
+    }
+    return true;
+}
+
+bool FlashStore::Open(const std::filesystem::path& path, std::string& error) {
+    path_ = path;
+    bytes_.assign(wire::kFlashSize, 0xFF);
+    if (!Usable(path, error)) return false;
+    // Usable: missing, empty or a whole flash, so a non-empty file is one.
+    std::error_code ec;
+    const bool whole = std::filesystem::exists(path, ec) && std::filesystem::file_size(path, ec) == wire::kFlashSize;
+    if (whole) {
         std::ifstream in(path, std::ios::binary);
         if (!in.read(reinterpret_cast<char*>(bytes_.data()), static_cast<std::streamsize>(bytes_.size()))) {
             error = "cannot read " + path.string();

@@ -15,6 +15,9 @@ public:
     // Refuses a file of any other size than the flash: it is more likely some
     // other file named by mistake than a flash to be overwritten.
     bool Open(const std::filesystem::path& path, std::string& error);
+    // Whether Open would take the file (missing, empty or a whole flash),
+    // without reading or creating it.
+    static bool Usable(const std::filesystem::path& path, std::string& error);
 
     // Copies `bytes` to `offset`, cut at the end of the flash; returns how many
     // bytes landed.

@@ -1,6 +1,7 @@
 // kestrel-board-sim: a virtual set-top-box board on a pty, for running and
 // testing the flashing tool without hardware.
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <string>
 
@@ -26,7 +27,16 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "kestrel-board-sim: %s\n", signals.Error().c_str());
         return 2;
     }
+    if (options.boards != 0 || options.replugAfter) {
+        // Events follow the device path on stdout. A reader that has gone away
+        // must not end the board before its summary.
+        std::signal(SIGPIPE, SIG_IGN);
+    }
     VirtualBoard board(options);
+    board.SetEvents([](const std::string& event) {
+        std::printf("%s\n", event.c_str());
+        std::fflush(stdout);
+    });
     if (!board.Start(error)) {
         std::fprintf(stderr, "kestrel-board-sim: %s\n", error.c_str());
         return 2;
@@ -39,5 +49,9 @@ int main(int argc, char** argv) {
     board.Run(StopSource(no_other_stop, signals.Fd()));
     board.Shutdown();
     std::fputs(board.Summary().c_str(), stderr);
-    return board.Log().AllHeld() ? 0 : 1;
+    if (!board.SetupError().empty()) {
+        std::fprintf(stderr, "kestrel-board-sim: %s\n", board.SetupError().c_str());
+        return 2;
+    }
+    return board.AllHeld() ? 0 : 1;
 }

@@ -31,6 +31,10 @@ void WaitOn(pollfd* fds, nfds_t count, std::chrono::milliseconds wait) {
 PtyLine::~PtyLine() { Close(); }
 
 bool PtyLine::Open(std::string& error) {
+    // A line plugged in again is a new pty; its counts go on from the old one's,
+    // so that no mark taken before ever sees them go back.
+    Close();
+    hung_up_ = false;
     master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (master_ < 0) {
         error = std::string("cannot open a pty: ") + std::strerror(errno);

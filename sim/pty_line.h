@@ -38,8 +38,10 @@ public:
     PtyLine(const PtyLine&) = delete;
     PtyLine& operator=(const PtyLine&) = delete;
 
+    // Opens a new pty (closing the one before, if any).
     bool Open(std::string& error);
-    // Closes the master: the tool sees its line hang up.
+    // Closes the master: the tool sees its line hang up and the slave's device
+    // node goes away.
     void Close();
     bool IsOpen() const { return master_ >= 0; }
 

@@ -33,7 +33,33 @@ std::string Hex(std::uint8_t b) {
 
 std::string Bytes(std::size_t n) { return std::to_string(n) + (n == 1 ? " byte" : " bytes"); }
 
+bool Interrupted(WaitResult r) { return r == WaitResult::Stopped || r == WaitResult::Unplugged; }
+
+// A tool starting over sends the wake-up again; that is no answer to a reply.
+void DropWakeUps(std::vector<std::uint8_t>& bytes) { std::erase(bytes, wire::kResetByte); }
+
 }  // namespace
+
+const char* SessionEndName(SessionEnd end) {
+    switch (end) {
+        case SessionEnd::Finished: return "finished";
+        case SessionEnd::Abandoned: return "abandoned";
+        case SessionEnd::Refused: return "refused";
+        case SessionEnd::Faulted: return "faulted";
+        case SessionEnd::HungUp: return "hungup";
+        case SessionEnd::Stopped: return "stopped";
+        case SessionEnd::Unplugged: return "unplugged";
+    }
+    return "ended";
+}
+
+SessionEnd UpdateSession::EndOf(WaitResult r, const std::string& during) {
+    if (r == WaitResult::Unplugged) {
+        log_.Note("the line was pulled " + during + "; the update is lost");
+        return SessionEnd::Unplugged;
+    }
+    return SessionEnd::Stopped;
+}
 
 std::string UpdateSession::Shortfall(const Received& r, std::size_t count) const {
     std::string text = "received " + std::to_string(r.bytes.size()) + " of " + Bytes(count);
@@ -45,9 +71,10 @@ std::string UpdateSession::Shortfall(const Received& r, std::size_t count) const
     }
 }
 
-bool UpdateSession::SettleAndCheckLine(unsigned baud, const std::string& check, const char* next_reply) {
+WaitResult UpdateSession::SettleAndCheckLine(unsigned baud, const std::string& check, const char* next_reply) {
     termios seen{};
-    if (io_.AwaitSettings(baud, kSettle, seen) != WaitResult::Done) return false;
+    const WaitResult settled = io_.AwaitSettings(baud, kSettle, seen);
+    if (settled != WaitResult::Done) return settled;
     const std::string problems = LineSettingsProblems(seen, baud);
     log_.Check(check, problems.empty(),
                problems.empty() ? DescribeLineSettings(seen) : DescribeLineSettings(seen) + ": " + problems);
@@ -56,32 +83,30 @@ bool UpdateSession::SettleAndCheckLine(unsigned baud, const std::string& check, 
         log_.Check(std::string("quiet line before ") + next_reply, false,
                    "the tool sent " + Bytes(early.size()) + " before the board asked for anything");
     }
-    return true;
+    return WaitResult::Done;
 }
 
-bool UpdateSession::SendRequest(std::uint8_t request) {
+WaitResult UpdateSession::SendRequest(std::uint8_t request) {
     // A hasty board sends its request once and goes on.
     if (options_.fault == FaultMode::Hasty) {
         io_.Send(request);
-        return true;
+        return io_.Line().IsOpen() ? WaitResult::Done : WaitResult::Unplugged;
     }
     // A request that reaches the tool just before it purges its input on a reopen
     // is lost; the tool reads every request it gets, so one left unread is sent again.
     for (int attempt = 0; attempt < kRequestAttempts; ++attempt) {
         const WaitResult read = io_.SendAndAwaitRead(request, kRequestReadLimit);
-        if (read == WaitResult::Stopped) return false;
+        if (Interrupted(read)) return read;
         if (read == WaitResult::Done) break;
         log_.Note(std::string("request '") + static_cast<char>(request) + "' was not read; sent again");
     }
-    return true;
+    return WaitResult::Done;
 }
 
 UpdateSession::Received UpdateSession::Ask(std::uint8_t request, std::size_t count, bool then_gap) {
     Received r;
-    if (!SendRequest(request)) {
-        r.result = WaitResult::Stopped;
-        return r;
-    }
+    r.result = SendRequest(request);
+    if (Interrupted(r.result)) return r;
     r.result = io_.Receive(count, r.bytes, options_.idleTimeout);
     if (r.result != WaitResult::Done || !then_gap) return r;
     // The tool ends every run with a write shorter than a block and a pause
@@ -89,62 +114,90 @@ UpdateSession::Received UpdateSession::Ask(std::uint8_t request, std::size_t cou
     // empty, so the tool is still pausing one block's time after the last byte.
     const std::size_t paced = request == wire::kAskLoader2 ? count - wire::kLoaderFileHeader : count;
     const auto gap = paced % wire::kWriteBlockSize == 0 ? 2 * options_.replyGap : options_.replyGap;
-    if (io_.Idle(gap) == WaitResult::Stopped) {
-        r.result = WaitResult::Stopped;
+    const WaitResult idle = io_.Idle(gap);
+    if (Interrupted(idle)) {
+        r.result = idle;
         return r;
     }
     r.surplus = io_.TakePending().size();
     return r;
 }
 
-SessionEnd UpdateSession::ExpectNoAnswer(const std::string& check) {
+WaitResult UpdateSession::AwaitGiveUp(LineMark mark) {
+    // The one board is there for the tool until it leaves. A station with a
+    // succession of boards gives a board up and goes on trying the line, so
+    // a board of a succession also takes a reopen, or silence, as the end.
+    if (options_.boards == 0) return io_.AwaitToolGone(kToolGoneGrace, BoardIo::Ms{0});
+    return io_.AwaitGiveUp(mark, kToolGoneGrace, options_.idleTimeout);
+}
+
+SessionEnd UpdateSession::ExpectNoAnswer(const std::string& check, LineMark mark) {
     // The tool must drop the faulty reply and send nothing; the exchange is
-    // over once it gives up and closes the line.
-    const WaitResult r = io_.AwaitToolGone(kToolGoneGrace, BoardIo::Ms{0});
-    const auto answer = io_.TakePending();
+    // over once it gives up.
+    const WaitResult r = AwaitGiveUp(mark);
+    auto answer = io_.TakePending();
+    if (options_.boards != 0) DropWakeUps(answer);
     log_.Check(check, answer.empty(),
                answer.empty() ? std::string("the tool sent nothing")
                               : "the tool answered with " + Bytes(answer.size()) + ", first " + Hex(answer[0]));
-    return r == WaitResult::Stopped ? SessionEnd::Stopped : SessionEnd::Faulted;
+    return Interrupted(r) ? EndOf(r, "while the board waited for the tool to give up") : SessionEnd::Faulted;
 }
 
 SessionEnd UpdateSession::Silent() {
-    const WaitResult r = io_.AwaitToolGone(kToolGoneGrace, BoardIo::Ms{0});
+    const WaitResult r = AwaitGiveUp(io_.Mark());
     const auto heard = io_.TakePending();
     if (!heard.empty()) log_.Received(Bytes(heard.size()) + " while staying silent");
-    return r == WaitResult::Stopped ? SessionEnd::Stopped : SessionEnd::Faulted;
+    return Interrupted(r) ? EndOf(r, "while the board stayed silent") : SessionEnd::Faulted;
+}
+
+SessionEnd UpdateSession::EarlyFinish(const std::string& where) {
+    const LineMark before = io_.Mark();
+    io_.Send(wire::kFinished);
+    outcome_ = "nothing programmed";
+    log_.Received(std::string("'D' sent ") + where + ", as the " + FaultModeName(options_.fault) +
+                  " fault asks: nothing was programmed");
+    return ExpectNoAnswer("no answer to an early 'D'", before);
 }
 
 SessionEnd UpdateSession::Run() {
     log_.Received("wake-up (16 x 0xFF), then the line reopened");
-    if (!SettleAndCheckLine(crystal_.bootBaud, "line settings at boot speed", "'W'")) return SessionEnd::Stopped;
+    const WaitResult boot = SettleAndCheckLine(crystal_.bootBaud, "line settings at boot speed", "'W'");
+    if (boot != WaitResult::Done) return EndOf(boot, "right after the wake-up");
 
     switch (options_.fault) {
         case FaultMode::Silent: return Silent();
         case FaultMode::Double: {
+            const LineMark before = io_.Mark();
             const std::uint8_t twice[] = {wire::kAskLoader1, wire::kAskLoader1};
             io_.Send(twice);
-            return ExpectNoAnswer("no answer to a doubled reply");
+            return ExpectNoAnswer("no answer to a doubled reply", before);
         }
-        case FaultMode::Garbage:
+        case FaultMode::Garbage: {
             // One byte at a time, so that each read of the tool finds a single
             // byte that is no reply.
+            const LineMark before = io_.Mark();
             for (std::uint8_t b : kGarbage) {
                 io_.Send(b);
-                if (io_.Idle(BoardIo::Ms{20}) == WaitResult::Stopped) return SessionEnd::Stopped;
+                const WaitResult idle = io_.Idle(BoardIo::Ms{20});
+                if (Interrupted(idle)) return EndOf(idle, "while the board sent garbage");
             }
-            return ExpectNoAnswer("no answer to garbage");
+            return ExpectNoAnswer("no answer to garbage", before);
+        }
+        case FaultMode::EarlyD: return EarlyFinish("instead of 'W'");
         case FaultMode::None:
         case FaultMode::HangUp:
         case FaultMode::Hasty:
-        case FaultMode::Coalesced: break;
+        case FaultMode::Coalesced:
+        case FaultMode::EarlyDAfterHeader:
+        case FaultMode::SkipSections:
+        case FaultMode::BadBanner: break;
     }
 
     // Loader 1, at the boot speed. Its end is marked only by the tool closing
     // the line to reopen it at full speed.
     const LineMark before_loader1 = io_.Mark();
     Received one = Ask(wire::kAskLoader1, loaders_.loader1Wire.size(), false);
-    if (one.result == WaitResult::Stopped) return SessionEnd::Stopped;
+    if (Interrupted(one.result)) return EndOf(one.result, "during loader 1");
     if (one.result != WaitResult::Done) {
         log_.Check("loader 1", false, Shortfall(one, loaders_.loader1Wire.size()));
         return SessionEnd::Abandoned;
@@ -168,16 +221,17 @@ SessionEnd UpdateSession::Run() {
         detail += "; " + Bytes(after_loader1.size()) + " more followed the block";
     }
     log_.Check("loader 1", held, detail);
-    if (reopened == WaitResult::Stopped) return SessionEnd::Stopped;
+    if (Interrupted(reopened)) return EndOf(reopened, "while the board waited for the switch to full speed");
     if (reopened != WaitResult::Done) {
         log_.Check("reopen at full speed after loader 1", false, "the tool did not close and reopen the line");
         return SessionEnd::Abandoned;
     }
-    if (!SettleAndCheckLine(wire::kFullSpeedBaud, "line settings for loader 2", "'Z'")) return SessionEnd::Stopped;
+    const WaitResult full = SettleAndCheckLine(wire::kFullSpeedBaud, "line settings for loader 2", "'Z'");
+    if (full != WaitResult::Done) return EndOf(full, "after the switch to full speed");
 
     // Loader 2: its header and body, never the trailer.
     Received two = Ask(wire::kAskLoader2, loaders_.loader2Wire.size());
-    if (two.result == WaitResult::Stopped) return SessionEnd::Stopped;
+    if (Interrupted(two.result)) return EndOf(two.result, "during loader 2");
     if (two.result != WaitResult::Done) {
         log_.Check("loader 2", false, Shortfall(two, loaders_.loader2Wire.size()));
         return SessionEnd::Abandoned;
@@ -196,7 +250,7 @@ SessionEnd UpdateSession::Run() {
 
     // The section header decides what the board asks for next.
     Received head = Ask(wire::kAskHeader, wire::kSectionHeaderSize);
-    if (head.result == WaitResult::Stopped) return SessionEnd::Stopped;
+    if (Interrupted(head.result)) return EndOf(head.result, "during the section header");
     if (head.result != WaitResult::Done) {
         log_.Check("section header", false, Shortfall(head, wire::kSectionHeaderSize));
         return SessionEnd::Abandoned;
@@ -210,24 +264,41 @@ SessionEnd UpdateSession::Run() {
     for (const std::string& p : problems) joined += (joined.empty() ? "" : "; ") + p;
     log_.Check("section header", problems.empty(), problems.empty() ? "consistent" : joined);
     if (!problems.empty()) return SessionEnd::Refused;
+    if (options_.fault == FaultMode::EarlyDAfterHeader) return EarlyFinish("right after the section header");
+
+    std::vector<SectionRequest> requests = RequestsFor(header);
+    if (options_.fault == FaultMode::SkipSections) {
+        // Only the code is asked for; whatever else the header announced is left out.
+        std::vector<SectionRequest> code;
+        for (const SectionRequest& r : requests) {
+            if (r.letter == wire::kAskCode) {
+                code.push_back(r);
+            } else {
+                skipped_ += (skipped_.empty() ? "" : ", ") + std::string(r.name) + " " + Bytes(r.length);
+            }
+        }
+        if (KindOf(header) == UpdateKind::Erase) skipped_ = "the erase of the whole flash";
+        if (skipped_.empty()) log_.Note("skip-sections: the header announced nothing but code, so nothing is skipped");
+        requests = std::move(code);
+    }
 
     std::vector<ReceivedSection> sections;
     bool first = true;
-    for (const SectionRequest& request : RequestsFor(header)) {
+    for (const SectionRequest& request : requests) {
         const std::string check = std::string(request.name) + " section";
         if (first && options_.fault == FaultMode::HangUp) {
             // Hang up with part of the section in: the tool is in the middle of
             // its paced writes.
             Received part = Ask(request.letter, request.length / 2, false);
-            if (part.result == WaitResult::Stopped) return SessionEnd::Stopped;
-            io_.Line().Close();
+            if (Interrupted(part.result)) return EndOf(part.result, "during the " + check);
+            io_.PullLine();
             log_.Note("hung up after " + std::to_string(part.bytes.size()) + " of " + Bytes(request.length) + " of the " +
                       check + ", as the hangup fault asks");
             return SessionEnd::HungUp;
         }
         first = false;
         Received r = Ask(request.letter, request.length);
-        if (r.result == WaitResult::Stopped) return SessionEnd::Stopped;
+        if (Interrupted(r.result)) return EndOf(r.result, "during the " + check);
         if (r.result != WaitResult::Done) {
             log_.Check(check, false, Quote(request.letter) + " " + Shortfall(r, request.length));
             return SessionEnd::Abandoned;
@@ -243,8 +314,12 @@ SessionEnd UpdateSession::Run() {
 
 SessionEnd UpdateSession::Program(const SectionHeader& header, const std::vector<ReceivedSection>& sections) {
     if (KindOf(header) == UpdateKind::Erase) {
-        flash_.Erase();
-        outcome_ = "flash erased";
+        if (skipped_.empty()) {
+            flash_.Erase();
+            outcome_ = "flash erased";
+        } else {
+            outcome_ = "nothing erased";
+        }
     } else {
         outcome_.clear();
         for (const ReceivedSection& s : sections) {
@@ -265,36 +340,44 @@ SessionEnd UpdateSession::Program(const SectionHeader& header, const std::vector
         // board is a hasty one.
         if (options_.fault == FaultMode::Hasty) {
             io_.Send(step);
-        } else if (io_.SendAndAwaitRead(step, kProgressReadLimit) == WaitResult::Stopped) {
-            return SessionEnd::Stopped;
+        } else if (const WaitResult read = io_.SendAndAwaitRead(step, kProgressReadLimit); Interrupted(read)) {
+            return EndOf(read, "while the board programmed its flash");
         }
-        if (io_.Idle(options_.progressGap) == WaitResult::Stopped) return SessionEnd::Stopped;
+        const WaitResult gap = io_.Idle(options_.progressGap);
+        if (Interrupted(gap)) return EndOf(gap, "while the board programmed its flash");
     }
     const auto during = io_.TakePending();
     if (!during.empty()) {
         log_.Check("quiet line while programming", false, "the tool sent " + Bytes(during.size()));
     }
     if (coalesce) {
+        const LineMark before = io_.Mark();
         const std::uint8_t both[] = {wire::kProgressSteps, wire::kFinished};
         io_.Send(both);
         log_.Received("update ended with progress 16 and 'D' in one write, as the coalesced fault asks: " + outcome_);
-        return ExpectNoAnswer("no answer to coalesced replies");
+        return ExpectNoAnswer("no answer to coalesced replies", before);
     }
     const LineMark before_finish = io_.Mark();
     io_.Send(wire::kFinished);
-    log_.Received("update ended with 'D': " + outcome_);
+    if (skipped_.empty()) {
+        log_.Received("update ended with 'D': " + outcome_);
+    } else {
+        log_.Received("update ended with 'D' as the skip-sections fault asks, leaving out " + skipped_ + ": " +
+                      outcome_);
+    }
 
     // The tool answers 'D' by reopening its line at full speed; the board
-    // boots its new firmware meanwhile.
+    // boots its new firmware meanwhile. Once 'D' is out the update is done: a
+    // line pulled now only loses what the board prints.
     const WaitResult reopened = io_.AwaitReopen(before_finish, kAfterFinishReopen);
-    if (reopened == WaitResult::Stopped) return SessionEnd::Stopped;
+    WaitResult after = reopened;
     if (reopened == WaitResult::Done) {
-        if (!SettleAndCheckLine(wire::kFullSpeedBaud, "line settings after the update", nullptr)) {
-            return SessionEnd::Stopped;
-        }
-    } else {
+        after = SettleAndCheckLine(wire::kFullSpeedBaud, "line settings after the update", nullptr);
+    } else if (reopened == WaitResult::TimedOut) {
         log_.Note("the tool did not reopen the line after 'D'");
     }
+    if (after == WaitResult::Stopped) return SessionEnd::Stopped;
+    if (after == WaitResult::Unplugged) log_.Note("the line was pulled right after 'D'");
     return SessionEnd::Finished;
 }
 

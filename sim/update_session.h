@@ -19,7 +19,11 @@ enum class SessionEnd {
     Faulted,    // a fault mode ended it as the fault asks (no 'D' of its own on purpose)
     HungUp,     // the board closed the line (hangup fault)
     Stopped,    // the board was asked to stop
+    Unplugged,  // the line was pulled in the middle of the exchange
 };
+
+// "finished", "faulted", …: how a session ended, in a word.
+const char* SessionEndName(SessionEnd end);
 
 // One update or erase, from the board's point of view: it begins when the tool
 // has reopened the line after the wake-up and ends with 'D' or when the
@@ -34,6 +38,9 @@ public:
 
     // For the banner after 'D': what the update wrote.
     const std::string& Outcome() const { return outcome_; }
+    // What the header announced and the board never asked for (skip-sections
+    // fault), or empty: a 'D' after it reports work the board never did.
+    const std::string& Skipped() const { return skipped_; }
 
 private:
     struct Received {
@@ -44,15 +51,25 @@ private:
 
     // Waits for the tool's speed and the settle time after a reopen, checks the
     // line, and flags bytes the tool sent before the board's `next_reply`.
-    bool SettleAndCheckLine(unsigned baud, const std::string& check, const char* next_reply);
-    // Sends `request` as this board does; false when the board was asked to stop.
-    bool SendRequest(std::uint8_t request);
+    // Anything but Done: the board was stopped or the line pulled.
+    WaitResult SettleAndCheckLine(unsigned baud, const std::string& check, const char* next_reply);
+    // Sends `request` as this board does; Stopped or Unplugged end the exchange.
+    WaitResult SendRequest(std::uint8_t request);
     // Sends `request` and takes `count` bytes, then (with `then_gap`) lets the
     // reply gap pass and counts what more arrived in it.
     Received Ask(std::uint8_t request, std::size_t count, bool then_gap = true);
-    // The fault modes whose replies the tool must drop: it must stay quiet.
-    SessionEnd ExpectNoAnswer(const std::string& check);
+    // The fault modes whose replies the tool must drop: it must stay quiet from
+    // `mark` (taken before the faulty reply went out) until it gives up.
+    SessionEnd ExpectNoAnswer(const std::string& check, LineMark mark);
+    // Waits for the tool to give up: one board goes on until the tool leaves
+    // the line; a board of a succession until it leaves, reopens or falls silent.
+    WaitResult AwaitGiveUp(LineMark mark);
     SessionEnd Silent();
+    // Sends 'D' where the board has not got that far (early-d faults).
+    SessionEnd EarlyFinish(const std::string& where);
+    // The end of a wait that did not complete because the board was stopped or
+    // the line pulled; a pull is noted with `during`.
+    SessionEnd EndOf(WaitResult r, const std::string& during);
     struct ReceivedSection {
         SectionRequest request;
         std::vector<std::uint8_t> bytes;
@@ -68,6 +85,7 @@ private:
     const BoardOptions& options_;
     const Crystal& crystal_;
     std::string outcome_ = "none";
+    std::string skipped_;
 };
 
 }  // namespace kestrel::sim

@@ -98,10 +98,7 @@ std::optional<uint32_t> BaudOf(std::string_view settings) {
 
 const CrystalChoice* CrystalForBootSpeed(uint32_t baud) {
     for (const CrystalChoice& c : kCrystals) {
-        uint32_t speed = 0;
-        const std::string_view text(c.bootSpeed);
-        std::from_chars(text.data(), text.data() + text.size(), speed);
-        if (speed == baud)
+        if (c.bootBaud == baud)
             return &c;
     }
     return nullptr;

@@ -1,9 +1,11 @@
 // The command-line contract of kestrel-board-sim: first stdout line, link,
-// --once, the summary on stderr and the exit status.
+// --once, events of a succession, the summary on stderr and the exit status.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <fstream>
+#include <iterator>
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
@@ -50,7 +52,8 @@ public:
         if (err_ >= 0) close(err_);
     }
 
-    std::string FirstLine() {
+    // The next line of stdout: the device path first, then the events.
+    std::string Line() {
         std::string line;
         char c;
         pollfd p{out_, POLLIN, 0};
@@ -91,7 +94,7 @@ TEST(BoardExecutable, UpdateThroughTheLinkEndsWithStatusZeroAndTheLinkRemoved) {
     auto args = Args(folder, "8M");
     args.insert(args.end(), {"--once", "--link", link.string()});
     SpawnedBoard board(args);
-    const std::string path = board.FirstLine();
+    const std::string path = board.Line();
     ASSERT_EQ(path.rfind("/dev/pts/", 0), 0u) << path;
     EXPECT_EQ(std::filesystem::read_symlink(link), path);
 
@@ -116,7 +119,7 @@ TEST(BoardExecutable, AFailedCheckEndsWithStatusOne) {
     auto args = Args(folder, "4M");
     args.push_back("--once");
     SpawnedBoard board(args);
-    ScriptedHost host(board.FirstLine());
+    ScriptedHost host(board.Line());
     HostPlan plan = PlanFor(folder, B115200);  // 4M boots at 9600
     plan.header = MakeHeader(0x1000, 0x1000, 0x1000, 0x1000, 0, 0, 0, 0, 0xFFFFFFFF, 0);
     RunHostUpdate(host, plan);
@@ -132,7 +135,7 @@ TEST(BoardExecutable, HangupExitsByItselfWithStatusZero) {
     auto args = Args(folder, "27M");
     args.insert(args.end(), {"--fault", "hangup"});
     SpawnedBoard board(args);
-    ScriptedHost host(board.FirstLine());
+    ScriptedHost host(board.Line());
     HostPlan plan = PlanFor(folder, B115200);
     plan.header = MakeHeader(0x10000, 0x1000, 0x1000, 0x1000, 0x4000, 0, 0, 0, 0, 0);
     plan.data = {{'C', Pattern(0x4000, 80)}};
@@ -146,7 +149,7 @@ TEST(BoardExecutable, StopSignalPrintsTheSummary) {
     {
         // On the console, right after the board has started.
         SpawnedBoard board(Args(folder, "4M"));
-        ASSERT_FALSE(board.FirstLine().empty());
+        ASSERT_FALSE(board.Line().empty());
         board.Signal(SIGTERM);
         EXPECT_EQ(board.Wait(), 0);
         EXPECT_NE(board.Stderr().find("checks:\n  none made"), std::string::npos) << board.Stderr();
@@ -154,7 +157,7 @@ TEST(BoardExecutable, StopSignalPrintsTheSummary) {
     {
         // In the middle of an update, while the board waits for loader 1.
         SpawnedBoard board(Args(folder, "27M"));
-        ScriptedHost host(board.FirstLine());
+        ScriptedHost host(board.Line());
         ASSERT_TRUE(host.Open(B115200));
         host.Write(Bytes(16, 0xFF));
         ASSERT_TRUE(host.Open(B115200));
@@ -163,6 +166,51 @@ TEST(BoardExecutable, StopSignalPrintsTheSummary) {
         EXPECT_EQ(board.Wait(), 0);
         EXPECT_NE(board.Stderr().find("[held]   line settings at boot speed"), std::string::npos) << board.Stderr();
     }
+}
+
+TEST(BoardExecutable, ASuccessionAnnouncesEveryStepOnStdoutAndSummarisesEachBoard) {
+    BoardFolder folder;
+    auto args = Args(folder, "27M");
+    args.insert(args.end(), {"--boards", "2", "--off", "0", "--swap", "0", "--first-serial", "41", "--fault-board",
+                             "2=skip-sections"});
+    SpawnedBoard board(args);
+    ScriptedHost host(board.Line());
+    HostPlan plan = PlanFor(folder, B115200);
+    const Bytes code = Pattern(300, 71), font = Pattern(200, 72);
+    plan.header = MakeHeader(0x2000, 0x1000, 0x1000, 0x1000, 300, 200, 0, 0, 0, 0);
+    plan.data = {{'C', code}, {'F', font}};
+
+    EXPECT_EQ(board.Line(), "board 1 KSTB-0041 off");
+    EXPECT_EQ(board.Line(), "board 1 KSTB-0041 on");
+    EXPECT_EQ(RunHostUpdate(host, plan), "WZSCF" + Progress() + "D");
+    for (const char* event : {"woken", "booted", "done finished", "out"}) {
+        EXPECT_EQ(board.Line(), std::string("board 1 KSTB-0041 ") + event);
+    }
+    EXPECT_EQ(board.Line(), "board 2 KSTB-0042 off");
+    EXPECT_EQ(board.Line(), "board 2 KSTB-0042 on");
+    EXPECT_EQ(RunHostUpdate(host, plan), "WZSC" + Progress() + "D");  // no 'F': the fault of board 2
+    for (const char* event : {"woken", "booted", "done finished", "out"}) {
+        EXPECT_EQ(board.Line(), std::string("board 2 KSTB-0042 ") + event);
+    }
+    EXPECT_EQ(board.Line(), "end");
+    host.Close();
+
+    EXPECT_EQ(board.Wait(), 0) << board.Stderr();
+    const std::string flash = folder.Flash().string();
+    EXPECT_NE(board.Stderr().find("board 1 KSTB-0041, fault none, flash " + flash + ".1: flashed (code 300 bytes, "
+                                  "font 200 bytes), firmware OK"),
+              std::string::npos)
+        << board.Stderr();
+    EXPECT_NE(board.Stderr().find("board 2 KSTB-0042, fault skip-sections, flash " + flash +
+                                  ".2: not flashed whole: 'D' although it left out font 200 bytes"),
+              std::string::npos)
+        << board.Stderr();
+    EXPECT_NE(board.Stderr().find("1 of 2 flashed whole and booted with firmware OK; not board 2"), std::string::npos);
+    std::ifstream second(flash + ".2", std::ios::binary);
+    const Bytes two((std::istreambuf_iterator<char>(second)), std::istreambuf_iterator<char>());
+    ASSERT_EQ(two.size(), 0x100000u);
+    EXPECT_TRUE(std::equal(code.begin(), code.end(), two.begin()));
+    EXPECT_TRUE(std::all_of(two.begin() + 0x2000, two.end(), [](std::uint8_t b) { return b == 0xFF; }));
 }
 
 TEST(BoardExecutable, BadOptionsAndMissingFilesEndWithStatusTwo) {
@@ -189,6 +237,18 @@ TEST(BoardExecutable, BadOptionsAndMissingFilesEndWithStatusTwo) {
         SpawnedBoard board(args);
         EXPECT_EQ(board.Wait(), 2);
         EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(taken)));
+    }
+    {
+        // A later board's flash file that is no flash is found before any board
+        // is touched, not overwritten when that board's turn comes.
+        const auto third = folder.Flash().string() + ".3";
+        std::ofstream(third) << "keep";
+        auto args = Args(folder, "4M");
+        args.insert(args.end(), {"--boards", "3"});
+        SpawnedBoard board(args);
+        EXPECT_EQ(board.Wait(), 2);
+        EXPECT_NE(board.Stderr().find(third + " holds 4 bytes"), std::string::npos) << board.Stderr();
+        EXPECT_EQ(std::filesystem::file_size(third), 4u);
     }
 }
 

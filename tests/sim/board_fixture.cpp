@@ -45,7 +45,44 @@ Bytes BoardFolder::ReadFlash() const {
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-RunningBoard::RunningBoard(BoardOptions options) : board_(std::move(options)) {
+void EventLog::Add(const std::string& event) {
+    const std::lock_guard lock(mutex_);
+    events_.push_back(event);
+}
+
+int EventLog::WaitFor(const std::string& event, std::size_t from) const {
+    int found = -1;
+    WaitUntil(
+        [&] {
+            const std::lock_guard lock(mutex_);
+            for (std::size_t i = from; i < events_.size(); ++i) {
+                if (events_[i] == event) {
+                    found = static_cast<int>(i);
+                    return true;
+                }
+            }
+            return false;
+        },
+        std::chrono::seconds(60));
+    return found;
+}
+
+std::vector<std::string> EventLog::All() const {
+    const std::lock_guard lock(mutex_);
+    return events_;
+}
+
+std::string EventLog::LastLine() const {
+    const std::lock_guard lock(mutex_);
+    for (auto it = events_.rbegin(); it != events_.rend(); ++it) {
+        if (it->rfind("line ", 0) == 0) return it->substr(5);
+    }
+    return {};
+}
+
+RunningBoard::RunningBoard(BoardOptions options, const ScheduleClock* clock) : board_(std::move(options)) {
+    board_.SetEvents([this](const std::string& event) { events_.Add(event); });
+    if (clock != nullptr) board_.SetScheduleClock(*clock);
     std::string error;
     started_ = board_.Start(error);
     EXPECT_TRUE(started_) << error;

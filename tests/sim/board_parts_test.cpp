@@ -191,7 +191,8 @@ TEST(BoardCommandLine, DefaultsAndEveryOption) {
 
 TEST(BoardCommandLine, EveryFaultModeIsNamedAndDocumented) {
     const std::string usage = BoardUsage();
-    for (const char* name : {"none", "silent", "double", "garbage", "hangup", "hasty", "coalesced"}) {
+    for (const char* name : {"none", "silent", "double", "garbage", "hangup", "hasty", "coalesced", "early-d",
+                             "early-d-after-header", "skip-sections", "bad-banner"}) {
         const auto mode = ParseFaultMode(name);
         ASSERT_TRUE(mode) << name;
         EXPECT_STREQ(FaultModeName(*mode), name);
@@ -199,6 +200,31 @@ TEST(BoardCommandLine, EveryFaultModeIsNamedAndDocumented) {
             EXPECT_NE(usage.find(std::string(name) + ":"), std::string::npos) << name;
         }
     }
+}
+
+TEST(BoardCommandLine, SuccessionAndHotPlugOptions) {
+    BoardOptions o;
+    std::string error;
+    const char* args[] = {"sim",           "--boards",     "3",           "--off",        "0.5",
+                          "--swap",        "2",            "--first-serial", "7",         "--fault",
+                          "hasty",         "--fault-board", "2=early-d",  "--fault-board", "3=bad-banner",
+                          "--swap-replug", "--replug-after", "1.25",      "--unplugged",  "0",
+                          nullptr};
+    ASSERT_EQ(ParseBoardArgs(20, const_cast<char**>(args), o, error), ParseOutcome::Run) << error;
+    EXPECT_EQ(o.boards, 3u);
+    EXPECT_EQ(o.offTime.count(), 500);
+    EXPECT_EQ(o.swapTime.count(), 2000);
+    EXPECT_EQ(o.firstSerial, 7u);
+    EXPECT_EQ(o.FaultOf(1), FaultMode::Hasty);
+    EXPECT_EQ(o.FaultOf(2), FaultMode::EarlyD);
+    EXPECT_EQ(o.FaultOf(3), FaultMode::BadBanner);
+    EXPECT_TRUE(o.swapReplug);
+    ASSERT_TRUE(o.replugAfter);
+    EXPECT_EQ(o.replugAfter->count(), 1250);
+    EXPECT_EQ(o.unpluggedTime.count(), 0);
+    EXPECT_EQ(o.FlashFileOf(2), "flash.bin.2");
+    EXPECT_EQ(SerialNumber(7), "KSTB-0007");
+    EXPECT_EQ(SerialNumber(12345), "KSTB-12345");
 }
 
 TEST(BoardCommandLine, BadValuesAreUsageErrors) {
@@ -210,6 +236,21 @@ TEST(BoardCommandLine, BadValuesAreUsageErrors) {
              {"sim", "--progress-gap-ms", "1x"},
              {"sim", "--bogus"},
              {"sim", "extra"},
+             // Succession and hot-plug options that mean nothing or cannot hold.
+             {"sim", "--off", "1"},
+             {"sim", "--fault-board", "1=silent"},
+             {"sim", "--swap-replug"},
+             {"sim", "--unplugged", "1"},
+             {"sim", "--fault", "bad-banner"},
+             {"sim", "--boards", "0"},
+             {"sim", "--boards", "2", "--once"},
+             {"sim", "--boards", "2", "--fault-board", "3=silent"},
+             {"sim", "--boards", "2", "--fault-board", "1=silent", "--fault-board", "1=double"},
+             {"sim", "--boards", "2", "--fault-board", "x=silent"},
+             {"sim", "--boards", "2", "--fault-board", "2=loud"},
+             {"sim", "--boards", "2", "--off", "1.2345"},
+             {"sim", "--boards", "2", "--swap", ".5"},
+             {"sim", "--boards", "2", "--swap", "-1"},
          }) {
         BoardOptions o;
         args.push_back(nullptr);

@@ -1,6 +1,8 @@
 // The booted board's console and the fault modes the tool's tests rely on.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "sim/console_text.h"
 #include "tests/sim/board_fixture.h"
 #include "tests/support/Waiting.h"
@@ -175,6 +177,79 @@ TEST(BoardFaults, CoalescedSendsTheLastReportAndDInOneWriteAndExpectsNoAnswer) {
     const Bytes flash = folder.ReadFlash();
     const Bytes logo = Pattern(100, 5);
     EXPECT_TRUE(std::equal(logo.begin(), logo.end(), flash.begin() + 0x3000));
+}
+
+TEST(BoardFaults, EarlyDComesInsteadOfWAndAToolThatGoesOnIsCaught) {
+    // A tool that takes the 'D' for no finished update sends nothing after it;
+    // one that goes on with loader 1 anyway is caught.
+    for (const bool goes_on : {false, true}) {
+        SCOPED_TRACE(goes_on ? "tool goes on" : "tool stops");
+        BoardFolder folder;
+        BoardOptions options = folder.Options("16M");
+        options.fault = FaultMode::EarlyD;
+        RunningBoard board(options);
+        ScriptedHost host(board.Path());
+        WakeForUpdate(host, B38400);
+        EXPECT_EQ(host.Read(1, kGenerous), Bytes{'D'});
+        if (goes_on) {
+            host.Write(Bytes{0x18});
+        } else {
+            ASSERT_TRUE(host.Open(B115200));  // the reopen the tool makes on any 'D'
+        }
+        host.Close();
+        board.Join();
+        if (goes_on) {
+            EXPECT_TRUE(CheckFailed(board.Log(), "no answer to an early 'D'", "first 0x18"));
+        } else {
+            EXPECT_TRUE(CheckHeld(board.Log(), "no answer to an early 'D'"));
+            EXPECT_TRUE(board.Log().AllHeld()) << board.Summary();
+        }
+    }
+}
+
+TEST(BoardFaults, EarlyDAfterHeaderTakesBothLoadersAndTheHeaderButNoData) {
+    BoardFolder folder;
+    BoardOptions options = folder.Options("27M");
+    options.fault = FaultMode::EarlyDAfterHeader;
+    RunningBoard board(options);
+    HostPlan plan = PlanFor(folder, B115200);
+    plan.header = MakeHeader(0x1000, 0x1000, 0x1000, 0x1000, 100, 0, 0, 0, 0, 0);
+    plan.data = {{'C', Pattern(100, 6)}};
+    ScriptedHost host(board.Path());
+    EXPECT_EQ(RunHostUpdate(host, plan), "WZSD");
+    host.Close();
+    board.Join();
+    for (const char* name : {"loader 1", "loader 2", "section header", "no answer to an early 'D'"}) {
+        EXPECT_TRUE(CheckHeld(board.Log(), name));
+    }
+    EXPECT_FALSE(board.Log().Made("flash file written"));
+    EXPECT_EQ(folder.ReadFlash(), Bytes(0x100000, 0xFF));
+}
+
+TEST(BoardFaults, SkipSectionsAsksOnlyForTheCodeYetSendsDAndStillChecksTheCode) {
+    BoardFolder folder;
+    BoardOptions options = folder.Options("27M");
+    options.fault = FaultMode::SkipSections;
+    RunningBoard board(options);
+    HostPlan plan = PlanFor(folder, B115200);
+    plan.header = MakeHeader(0x2000, 0x1000, 0x800, 0x100, 300, 4096, 0, 77, 0, 0);
+    const Bytes code = Pattern(300, 14);
+    Bytes too_long = code;
+    too_long.push_back(0x55);
+    plan.data = {{'C', too_long}, {'F', Pattern(4096, 15)}, {'E', Pattern(77, 16)}};
+    ScriptedHost host(board.Path());
+    EXPECT_EQ(RunHostUpdate(host, plan), "WZSC" + Progress() + "D");
+    host.Close();
+    board.Join();
+    // The bytes that came are judged as ever; what never came is not passed
+    // off as done.
+    EXPECT_TRUE(CheckFailed(board.Log(), "code section", "1 byte more than the 300 bytes announced"));
+    EXPECT_FALSE(board.Log().Made("font section"));
+    EXPECT_NE(board.Summary().find("leaving out font 4096 bytes, logo 77 bytes"), std::string::npos)
+        << board.Summary();
+    const Bytes flash = folder.ReadFlash();
+    EXPECT_TRUE(std::equal(code.begin(), code.end(), flash.begin()));
+    EXPECT_TRUE(std::all_of(flash.begin() + 300, flash.end(), [](std::uint8_t b) { return b == 0xFF; }));
 }
 
 }  // namespace
