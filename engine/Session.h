@@ -149,6 +149,8 @@ private:
     // the stop, as a Cancel does.
     void EndRun(const RunVerdict& verdict, bool stopped);
     void CheckRun();
+    // The port's state came while an update waits for the port to open.
+    void PortAnswered(bool open);
 
     SharedState& shared;
     SessionSetup setup;
