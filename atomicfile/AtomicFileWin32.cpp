@@ -71,6 +71,10 @@ std::string ResolveTarget(const std::string& path, Target& target) {
     }
     if (attributes & FILE_ATTRIBUTE_DIRECTORY)
         return "it is a folder";
+    // The move needs only the folder's permission; a read-only file is what the user
+    // marked to keep, and what copy or an editor would respect.
+    if (attributes & FILE_ATTRIBUTE_READONLY)
+        return SystemErrorText(ERROR_ACCESS_DENIED);
     target = {path, true};
     return "";
 }

@@ -69,7 +69,7 @@ TEST_F(FileReplace, AnExistingFileIsReplacedWholeAndNothingIsLeftBeside) {
     EXPECT_EQ(Read(Path("fresh.bin")), "x");
 }
 
-TEST_F(FileReplace, DevicesAndFoldersAreLeftAsTheyAre) {
+TEST_F(FileReplace, DevicesFoldersAndReadOnlyFilesAreLeftAsTheyAre) {
     // Device names stand in every folder; none is opened, let alone written.
     for (const std::string device : {"NUL", "nul.txt", "COM1", "com3.bin", "CON", "\\\\.\\COM2"}) {
         const std::string path = device.rfind("\\\\", 0) == 0 ? device : Path(device);
@@ -78,7 +78,13 @@ TEST_F(FileReplace, DevicesAndFoldersAreLeftAsTheyAre) {
     }
     fs::create_directory(Path("folder"));
     EXPECT_EQ(WriteFileReplacing(Path("folder"), Bytes(std::string("x")), 1), "it is a folder");
-    EXPECT_EQ(FilesInDir(), 1u);  // the folder alone: no temporary left, no device made a file
+
+    const std::string kept = Path("kept.bin");
+    Write(kept, "keep me");
+    fs::permissions(kept, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);  // read-only
+    EXPECT_NE(WriteFileReplacing(kept, Bytes(std::string("lost")), 4), "");
+    EXPECT_EQ(Read(kept), "keep me");
+    EXPECT_EQ(FilesInDir(), 2u);  // the folder and the kept file: no temporary left, no device made a file
 }
 
 TEST_F(FileReplace, APairIsReplacedTogetherOrNotAtAll) {
