@@ -1,6 +1,5 @@
 #include "cli/BoardRun.h"
 
-#include <fcntl.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -21,6 +20,7 @@
 #include "cli/Interrupts.h"
 #include "cli/MultiBoardDisplay.h"
 #include "cli/RunChecks.h"
+#include "platform/WriteOnlyFile.h"
 #include "trace/TracePath.h"
 #include "trace/WireTrace.h"
 
@@ -48,7 +48,7 @@ std::string TimeStamp() {
 class BoardLog {
 public:
     static std::unique_ptr<BoardLog> Create(const std::string& path, std::string& why) {
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC | O_NOCTTY, 0666);
+        const int fd = OpenWriteOnlyFile(path);
         if (fd < 0) {
             why = std::strerror(errno);
             return nullptr;

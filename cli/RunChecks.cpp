@@ -1,18 +1,14 @@
 #include "cli/RunChecks.h"
 
+#ifndef _WIN32
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
+#endif
 
 #include "cli/CliLibrary.h"
+#include "platform/FileFacts.h"
 #include "protocol/Crystals.h"
-
-namespace {
-
-// /dev/tty: the terminal of whoever opens it.
-constexpr unsigned kTtyMajor = 5, kTtyMinor = 0;
-
-}  // namespace
 
 std::vector<std::string> RunInputs(const SessionOptions& options, const std::vector<std::string>& devices,
                                    const std::vector<std::string>& files) {
@@ -38,6 +34,12 @@ std::string LineDevice(const SessionOptions& options, const OperatorSettings& se
 }
 
 std::string OwnTerminalProblem(const std::string& device) {
+#ifdef _WIN32
+    (void)device;  // a console window is no device a line can be opened on
+    return "";
+#else
+    // /dev/tty: the terminal of whoever opens it.
+    constexpr unsigned kTtyMajor = 5, kTtyMinor = 0;
     struct stat line {};
     if (::stat(device.c_str(), &line) != 0 || !S_ISCHR(line.st_mode))
         return "";  // whatever it is, it is no terminal of ours; opening it tells the rest
@@ -50,20 +52,20 @@ std::string OwnTerminalProblem(const std::string& device) {
             return problem;
     }
     return "";
+#endif
 }
 
 std::string LogPathProblem(const std::string& path, const std::vector<std::string>& inputs) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0)
+    const FileFacts facts = LookAtFile(path);
+    if (!facts.exists)
         return "";  // a new log (a folder that cannot take it shows when it is made)
     for (const std::string& input : inputs) {
-        struct stat other {};
-        if (::stat(input.c_str(), &other) == 0 && other.st_dev == st.st_dev && other.st_ino == st.st_ino)
+        if (SameFile(LookAtFile(input), facts))
             return "it is " + input + ", which this run reads; a log would overwrite it";
     }
-    if (S_ISDIR(st.st_mode))
+    if (facts.folder)
         return "it is a folder";
-    if (!S_ISREG(st.st_mode))
+    if (!facts.regular)
         return "it is no regular file (a device, a pipe or a socket)";
     return "";
 }

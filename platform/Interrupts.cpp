@@ -1,7 +1,12 @@
-#include "cli/Interrupts.h"
+#include "platform/Interrupts.h"
 
 #include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
+
+struct InterruptsHeldBack::Saved {
+    sigset_t mask;
+};
 
 namespace {
 
@@ -34,11 +39,12 @@ void InstallInterruptHandlers(std::atomic<int>& counter) {
     // A terminal closed under a run (an ssh session that drops) cancels it as Ctrl-C
     // does, so that the boards' logs and traces end with what happened.
     sigaction(SIGHUP, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);
 }
 
-InterruptsHeldBack::InterruptsHeldBack() {
+InterruptsHeldBack::InterruptsHeldBack() : previous(std::make_unique<Saved>()) {
     const sigset_t set = InterruptSignals();
-    pthread_sigmask(SIG_BLOCK, &set, &previous);
+    pthread_sigmask(SIG_BLOCK, &set, &previous->mask);
 }
 
-InterruptsHeldBack::~InterruptsHeldBack() { pthread_sigmask(SIG_SETMASK, &previous, nullptr); }
+InterruptsHeldBack::~InterruptsHeldBack() { pthread_sigmask(SIG_SETMASK, &previous->mask, nullptr); }
