@@ -215,9 +215,15 @@ TEST_F(EndToEnd, AFinishTheBoardCouldNotHaveReachedFailsUpdateEraseAndTheConsole
         {"skip-sections", RunUpdateCommand, {Sample("code.s"), Sample("FONT.bin"), Sample("LOGO.bin")}, false,
          "the board reported finished, but it never asked for FONT and LOGO"},
         {"early-d", RunEraseCommand, {}, false,
-         "the board reported finished, but it never asked for loader 1, loader 2 and the section header"},
+         "the board reported finished, but it never asked for loader 1, loader 2 and the section header, and it never "
+         "reported the erase through to 16 of 16"},
+        // An erase holds the board's reports through to 16: a 'D' straight after the
+        // header erased nothing.
+        {"early-d-after-header", RunEraseCommand, {}, false,
+         "the board reported finished, but it never reported the erase through to 16 of 16"},
         {"early-d", RunConsoleCommand, {}, true,
-         "the board reported finished, but it never asked for loader 1, loader 2 and the section header"},
+         "the board reported finished, but it never asked for loader 1, loader 2 and the section header, and it never "
+         "reported the erase through to 16 of 16"},
     };
     NoPause sleeper;
     for (const auto& c : cases) {

@@ -112,13 +112,24 @@ TEST(RunRecordVerdicts, AFinishTheBoardCouldNotHaveReachedIsNoSuccessAndSaysWhat
          [&](RunRecord& r) {
              upToHeader(r, Header(0, 0, 0, 0, kEraseLength));
              r.LoaderSent(2, false, t);  // a second 'Z' whose loader was refused does not undo the first
+             r.ProgrammingReport(16);
          },
          RunResult::Passed, nullptr},
-        {"an erase asks for no section", ExchangeProgress::Kind::Erase,
-         [&](RunRecord& r) { upToHeader(r, Header(0, 0, 0, 0, kEraseLength)); }, RunResult::Passed, nullptr},
+        {"an erase asks for no section and reports to 16", ExchangeProgress::Kind::Erase,
+         [&](RunRecord& r) {
+             upToHeader(r, Header(0, 0, 0, 0, kEraseLength));
+             for (uint8_t k = 1; k <= 16; ++k)
+                 r.ProgrammingReport(k);
+         },
+         RunResult::Passed, nullptr},
+        {"an erase that never reported its programming", ExchangeProgress::Kind::Erase,
+         [&](RunRecord& r) { upToHeader(r, Header(0, 0, 0, 0, kEraseLength)), r.ProgrammingReport(15); },
+         RunResult::FinishedEarly, "the board reported finished, but it never reported the erase through to 16 of 16"},
         {"an erase without its header", ExchangeProgress::Kind::Erase,
          [&](RunRecord& r) { r.Answered(kReplyLoader1, t), r.LoaderSent(1, true, t), r.LoaderSent(2, true, t); },
-         RunResult::FinishedEarly, "the board reported finished, but it never asked for the section header"},
+         RunResult::FinishedEarly,
+         "the board reported finished, but it never asked for the section header, and it never reported the erase through "
+         "to 16 of 16"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
