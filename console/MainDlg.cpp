@@ -94,6 +94,10 @@ QWidget* CMainDlg::GetDlgItem(int id) const {
 
 const std::string& CMainDlg::PendingLine() const { return console->PendingLine(); }
 
+bool CMainDlg::RequestsUnderWay() const {
+    return (session && session->Busy()) || requestRunning || openingFiles > 0;
+}
+
 void CMainDlg::ShowEngineeringControls(bool shown) {
     engineeringShown = shown;
     for (QWidget* w : engineering)

@@ -97,6 +97,9 @@ public:
     QWidget* GetDlgItem(int id) const;
     bool FileOpened() const { return fileOpened; }
     const std::string& PendingLine() const;
+    // An Open File, a save or a command is still between its requests to the worker,
+    // or files named by OpenFiles() wait to be opened.
+    bool RequestsUnderWay() const;
 
     // Opens these files exactly as if they had been chosen with Open File (the command
     // line, files dropped on the window), from the event loop; an Update pressed

@@ -99,6 +99,7 @@ TEST_F(WindowTest, FilesDroppedOnTheWindowOpenAsIfChosen) {
     QDropEvent drop(inside, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(dlg.get(), &drop);
     ASSERT_TRUE(WaitForUi([&] { return Posts(WM_LOAD_FILE).size() == 2 && shared.BusyFlag == 0; }));
+    WaitUntilIdle();
     EXPECT_EQ(Posts(WM_RESET_IMAGE).size(), 1u);
     EXPECT_TRUE(dlg->FileOpened());
     const auto log = Items(IDC_LOG);
