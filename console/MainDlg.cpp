@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QContextMenuEvent>
 #include <QLineEdit>
 #include <QMenu>
@@ -17,6 +18,7 @@
 #include "engine/SharedState.h"
 #include "engine/Session.h"
 #include "serial/LineFactory.h"
+#include "trace/TracePath.h"
 #include "trace/WireTrace.h"
 
 namespace {
@@ -79,7 +81,6 @@ void CMainDlg::OnInitDialog() {
     ShowLampImage(lamp, IDB_LAMP_CLOSED);
     LoadBoardSettings();
     commandText->setText(QStringLiteral("reset"));
-    fileOpened = false;
 
     engineeringShown = ReadSettings().GetInt(kViewSection, kEngineeringKey) != 0;
     for (QWidget* w : engineering)
@@ -103,8 +104,11 @@ void CMainDlg::ShowEngineeringControls(bool shown) {
     for (QWidget* w : engineering)
         w->setVisible(shown);
     LayOutControls();
-    if (const std::string path = SettingsPathForWrite(); !path.empty())
-        WriteProfileString(path, kViewSection, kEngineeringKey, shown ? "1" : "0");
+    std::string why;
+    if (const std::string path = SettingsPathForWrite(&why); !path.empty())
+        why = WriteProfileString(path, kViewSection, kEngineeringKey, shown ? "1" : "0");
+    if (!why.empty())
+        ChoiceNotKept(why);
 }
 
 void CMainDlg::OnSysCommand(unsigned id) {
@@ -156,8 +160,23 @@ void CMainDlg::FinishWorker() {
 // ---- Window events.
 
 bool CMainDlg::OnCancel() {
-    if ((session && session->Busy()) || requestRunning)
+    if ((session && session->Busy()) || requestRunning || askingToClose)
         return false;  // an image request is under way: the window stays
+    if (session && session->RunActive()) {
+        // A board half-written is worse than a window that stays: the operator says.
+        askingToClose = true;
+        const bool erase = session->RunKind() == ExchangeProgress::Kind::Erase;
+        const bool stop = services.boxes->Ask(
+            this, erase ? "An erase is under way: stop it and close?" : "An update is under way: stop it and close?",
+            "Warning");
+        askingToClose = false;
+        if (!stop || !session)
+            return false;
+        if (session->RunActive())
+            session->Cancel();  // as Cancel does: disarmed, the line back at the operator's settings
+        ShowRunState();
+        DeliverWorkerReports();
+    }
     if (session)
         session->RequestQuit();
     return true;
@@ -193,7 +212,17 @@ bool CMainDlg::ToggleWireTrace() {
         services.files->ChooseFileToSave(this, "kestrel.trace", "Wire traces (*.trace)|*.trace|All files (*.*)|*.*||");
     if (path.empty())
         return false;
-    std::string why;
+    // A trace is written over what the path names: never over a file or device the
+    // window uses, nor over anything that is not an earlier trace.
+    std::vector<std::string> inUse = session->FilesInUse();
+    inUse.push_back(SettingsPath());
+    inUse.push_back(OperatorSettings::Load(SettingsFolder(SettingsPath()))
+                        .DeviceForPort(static_cast<unsigned>(portList->currentIndex() + 1)));
+    std::string why = TracePathProblem(path, inUse);
+    if (!why.empty()) {
+        services.boxes->Show(this, "Can't record the wire trace!\n" + path + ": " + why + ".", "Error", BoxIcon::Warning);
+        return false;
+    }
     auto trace = WireTrace::Create(path, why);
     if (!trace) {
         services.boxes->Show(this, "Can't record the wire trace!\n" + path + ": " + why, "Error", BoxIcon::Warning);
