@@ -249,13 +249,23 @@ TEST_F(OperatorFlowTest, AnUpdateThatCannotStartOrIsCutOffSaysWhyAndIsReadyAgain
         {"no crystal", [&] { WriteSettings("[PLANT]\r\nXTLO=9\r\n[PORTS]\r\ncom1=" + pty.SlavePath() + "\r\n"); },
          nullptr, "The update did not start:", "No crystal"},
         {"no loader 1", [&] { fs::remove(Lib() + "/Pgm_27M.bin"); }, nullptr, "The update did not start:", "Pgm_27M.bin"},
-        {"line lost after the wake-up",
+        {"line lost after loader 1",
          {},
          [&] {
-             pty.Send("W");
+             // The 'W' again until it is taken (one sent while the line is reopened at
+             // the boot speed is lost); once loader 1 is out and the line listens at
+             // 115200, the adapter is pulled.
+             sleeper.HoldAt(300);
+             ASSERT_TRUE(WaitForUi([&] {
+                 if (!sleeper.Holding())
+                     pty.Send("W");
+                 return sleeper.Holding();
+             }));
+             sleeper.Release();
+             ASSERT_TRUE(WaitForUi([&] { return Progress() == 1; }));
              pty.CloseMaster();
          },
-         "The update stopped:", "lost"},
+         "The update stopped:", "The serial line was lost!"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
