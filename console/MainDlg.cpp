@@ -7,7 +7,11 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
+#include <QScreen>
+#include <QStyle>
 #include <QTimer>
+#include <QWindow>
+#include <algorithm>
 
 #include "console/ConsoleList.h"
 #include "console/FileChooser.h"
@@ -193,6 +197,34 @@ void CMainDlg::closeEvent(QCloseEvent* event) {
 }
 
 void CMainDlg::reject() { close(); }
+
+void CMainDlg::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    LayOutControls();  // on its screen now, with its frame
+    // Before it is first mapped: the title bar the window manager adds must be on the
+    // screen too, or the window could never be moved. Until the window manager has
+    // framed the window its frame is unknown here, and a title bar's height is assumed.
+    if (const QScreen* shown = screen(); shown && !placedOnScreen) {
+        placedOnScreen = true;
+        const QRect room = shown->availableGeometry();
+        const QMargins known = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+        const int title = std::max(known.top(), style()->pixelMetric(QStyle::PM_TitleBarHeight));
+        const int bottom = std::max(known.bottom(), style()->pixelMetric(QStyle::PM_DefaultFrameWidth));
+        if (height() + title + bottom <= room.height()) {
+            const int top = std::clamp(geometry().top(), room.top() + title, room.bottom() + 1 - bottom - height());
+            if (top != geometry().top())
+                move(x(), y() + top - geometry().top());
+        }
+    }
+}
+
+void CMainDlg::moveEvent(QMoveEvent* event) {
+    QDialog::moveEvent(event);
+    // Another screen, or the window manager's frame known at last: the height the
+    // window may take can have changed.
+    if (engineeringShown && log)
+        LayOutControls();
+}
 
 void CMainDlg::changeEvent(QEvent* event) {
     QDialog::changeEvent(event);

@@ -28,6 +28,7 @@ class QFrame;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QScrollArea;
 struct SharedState;
 
 // Control identifiers of the main dialog.
@@ -125,6 +126,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void reject() override;
     void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -218,6 +221,7 @@ private:
     QLabel* parityLabel = nullptr;
     QLabel* flashStyleLabel = nullptr;
     QFrame* engineeringRule = nullptr;
+    QScrollArea* engineeringArea = nullptr;  // the engineering controls' panel, scrolled where the screen is low
     std::vector<QWidget*> engineering;
     std::map<int, QWidget*> controls;
 
@@ -232,4 +236,5 @@ private:
     int openingFiles = 0;         // OpenFiles() calls not yet taken up
     bool closing = false;         // the window is going
     bool askingToClose = false;   // the question before closing during a run is up
+    bool placedOnScreen = false;  // its frame has been brought onto the screen once
 };
