@@ -260,9 +260,24 @@ bool Session::SaveImage(const std::string& path) { return PostImageRequest(WM_SA
 bool Session::Busy() const { return shared.BusyFlag != 0 || filesPending > 0; }
 
 void Session::ConsoleCommand(const std::string& text, int crystalIndex) {
-    if (text == kInitflash)
+    if (text == kInitflash) {
         BeginRun(ExchangeProgress::Kind::Erase, true);
+        // An erase wakes the board as an update does: on a closed line, once it is open.
+        if (!portOpen && WorkerRuns()) {
+            OpenFirst(ThreadMessage{WM_CONSOLE_COMMAND, 0, crystalIndex, text});
+            return;
+        }
+    }
     Post(WM_CONSOLE_COMMAND, 0, crystalIndex, text);
+}
+
+void Session::OpenFirst(ThreadMessage request) {
+    {
+        std::lock_guard lock(mutex);
+        waitingForPort = true;
+        waitingRequest = std::move(request);
+    }
+    OpenOperatorLine();
 }
 
 void Session::StartUpdate(int crystalIndex) {
@@ -273,12 +288,7 @@ void Session::StartUpdate(int crystalIndex) {
         // A closed line would swallow the wake-up, and the board would never answer:
         // the line opens at the operator's settings first, and the update follows
         // once it is open.
-        {
-            std::lock_guard lock(mutex);
-            waitingForPort = true;
-            waitingCrystal = crystalIndex;
-        }
-        OpenOperatorLine();
+        OpenFirst(ThreadMessage{WM_START_UPDATE, static_cast<uint32_t>(crystalIndex), 0, {}});
         return;
     }
     Post(WM_START_UPDATE, static_cast<uint32_t>(crystalIndex), 0);
@@ -491,17 +501,17 @@ void Session::PortReported(bool open) {
     e.value = open ? 1 : 0;
     mailbox.Push(std::move(e));
     bool startNow = false, failed = false;
-    int crystal = 0;
+    ThreadMessage request;
     {
         std::lock_guard lock(mutex);
         if (waitingForPort) {
             waitingForPort = false;
             (open ? startNow : failed) = true;
-            crystal = waitingCrystal;
+            request = waitingRequest;
         }
     }
     if (startNow) {
-        Post(WM_START_UPDATE, static_cast<uint32_t>(crystal), 0);
+        Post(request.id, request.wParam, request.lParam, request.text);
     } else if (failed) {
         std::optional<RunVerdict> ended;
         {

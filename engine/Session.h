@@ -179,6 +179,9 @@ private:
     // Posts the open of the operator's line, or fails it at once when it has no port.
     void OpenOperatorLine();
     void FailOpenAtOnce(const std::string& problem);
+    // Opens the operator's line and posts `request` once it is open; the run fails if
+    // it cannot be opened.
+    void OpenFirst(ThreadMessage request);
     // The line is open, or not, after an open: an update waiting for it goes on or fails.
     void PortReported(bool open);
 
@@ -195,8 +198,8 @@ private:
     std::optional<std::string> problem;  // shown during the run (RunPolicy::stopOnProblem)
     std::deque<std::string> filesToLoad;
     std::string fileProblem;             // what was shown for the file loading now
-    bool waitingForPort = false;         // an update waits for the port to open first
-    int waitingCrystal = 0;
+    bool waitingForPort = false;         // an update or an erase waits for the port to open first
+    ThreadMessage waitingRequest;        // and goes out with this once it is open
     uint32_t operatorPort = 1;
     std::string operatorSettings;
     std::string operatorProblem;         // why the operator's settings cannot open a line

@@ -235,6 +235,19 @@ TEST_F(OperatorFlowTest, UpdateOnALostLineOpensItFirstOrSaysWhyItCannot) {
     EXPECT_EQ(Button(IDC_OPENCLOSEPORT)->text(), "Close&Port");
     EXPECT_EQ(boxes.shown.size(), 2u);
     Button(IDC_UPDATE)->click();
+
+    // An erase typed at the console on a lost line opens it first, as Update does.
+    replugged.CloseMaster();
+    ASSERT_TRUE(WaitForUi([&] { return Lamp() == kLampClosed && boxes.shown.size() == 3; }));
+    TestPty again;
+    WriteSettings("[PLANT]\r\nXTLO=4\r\n[VIEW]\r\nengineering=1\r\n[PORTS]\r\ncom1=" + again.SlavePath() + "\r\n");
+    SetCommand("initflash");
+    ClearPosts();
+    Button(IDC_COMMAND)->click();
+    ASSERT_TRUE(WokenUp(again));
+    EXPECT_EQ(PostIds(), (std::vector<uint32_t>{WM_OPEN_PORT, WM_CONSOLE_COMMAND}));
+    EXPECT_EQ(UpdateLabel(), "&Cancel");
+    Button(IDC_UPDATE)->click();
 }
 
 TEST_F(OperatorFlowTest, AnUpdateThatCannotStartOrIsCutOffSaysWhyAndIsReadyAgain) {
