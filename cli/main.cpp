@@ -1,5 +1,4 @@
 // kestrel-cli: the headless front end for scripts and factory lines.
-#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -48,7 +47,6 @@ int main(int argc, char** argv) {
         return RunTraceCommand(argc - 1, argv + 1);
 
     InstallInterruptHandlers(interrupts);
-    signal(SIGPIPE, SIG_IGN);
 
     RealSleeper sleeper;
     const CommandContext context{sleeper, STDIN_FILENO, std::cout, std::cerr, isatty(STDERR_FILENO) == 1, interrupts};

@@ -99,10 +99,6 @@ QWidget* CMainDlg::GetDlgItem(int id) const {
 
 const std::string& CMainDlg::PendingLine() const { return console->PendingLine(); }
 
-bool CMainDlg::RequestsUnderWay() const {
-    return (session && session->Busy()) || requestRunning || openingFiles > 0;
-}
-
 void CMainDlg::ShowEngineeringControls(bool shown) {
     engineeringShown = shown;
     for (QWidget* w : engineering)
@@ -123,6 +119,8 @@ void CMainDlg::OnSysCommand(unsigned id) {
 // ---- The worker's side.
 
 bool CMainDlg::WorkerRuns() const { return session && session->WorkerRuns(); }
+
+bool CMainDlg::Busy() const { return requestRunning || openingFiles > 0 || (session && session->Busy()); }
 
 void CMainDlg::WaitWhileBusy() {
     auto idle = [this] { return !session || !session->Busy() || !WorkerRuns() || closing; };

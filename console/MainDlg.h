@@ -99,10 +99,9 @@ public:
     // Update files were opened and an Update would send what was taken of them (an
     // erase since then has discarded them).
     bool FileOpened() const;
+    // Files are being opened or an image request runs: Update waits, the window stays.
+    bool Busy() const;
     const std::string& PendingLine() const;
-    // An Open File, a save or a command is still between its requests to the worker,
-    // or files named by OpenFiles() wait to be opened.
-    bool RequestsUnderWay() const;
 
     // Opens these files exactly as if they had been chosen with Open File (the command
     // line, files dropped on the window), from the event loop; an Update pressed

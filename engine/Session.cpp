@@ -181,7 +181,9 @@ void Session::FailOpenAtOnce(const std::string& problem) {
     if (worker)
         worker->Line().Note("box Error: " + text);
     Shown(text, "Error", BoxIcon::Warning, false);
-    PortReported(false);
+    SessionEvent e = Event(SessionEvent::Kind::PortState);
+    e.value = 0;
+    mailbox.Push(std::move(e));  // taken up as the worker's own report would be
 }
 
 OpenedFiles Session::Files() const {
@@ -230,7 +232,7 @@ bool Session::LoadFiles(const std::vector<std::string>& files) {
         // Counted now, so that Busy() holds until the last file is in.
         filesPending += static_cast<int>(files.size());
     }
-    PostNextFile();
+    PostNextFile();  // the others follow as their results are taken (Next)
     return true;
 }
 
@@ -335,6 +337,12 @@ std::optional<SessionEvent> Session::Next() {
         CheckRun();
         e = mailbox.Next();
     }
+    // Requests are the front end's alone: the next file goes to the worker once the
+    // front end has taken the last one's result.
+    if (e && e->kind == SessionEvent::Kind::FileResult)
+        PostNextFile();
+    if (e && e->kind == SessionEvent::Kind::PortState)
+        PortAnswered(e->value != 0);
     if (e && e->kind == SessionEvent::Kind::ConsoleBytes) {
         // The bytes are taken out of the text slot only now, by the front end, which
         // hands the slot back to the worker: a front end that falls behind holds the
@@ -349,6 +357,31 @@ std::optional<SessionEvent> Session::Next() {
 bool Session::WaitForEvent(std::chrono::milliseconds limit) { return mailbox.WaitFor(limit); }
 
 void Session::Dismissed(uint64_t box) { mailbox.Dismissed(box); }
+
+void Session::PortAnswered(bool open) {
+    ThreadMessage request;
+    {
+        std::lock_guard lock(mutex);
+        if (!waitingForPort)
+            return;
+        waitingForPort = false;
+        request = waitingRequest;
+    }
+    if (open) {
+        Post(request.id, request.wParam, request.lParam, request.text);
+        return;
+    }
+    std::optional<RunVerdict> ended;
+    {
+        std::lock_guard lock(mutex);
+        startAnswered = true;
+        if (run && !run->Ended())
+            ended = run->Fail(FailureClass::PortFailed,
+                              problem.value_or("the line could not be opened; the board was not woken"), Clock::now());
+    }
+    if (ended)
+        EndRun(*ended, true);
+}
 
 void Session::CheckRun() {
     std::optional<RunVerdict> ended;
@@ -464,10 +497,13 @@ void Session::PostWindowMessage(uint32_t id, uint32_t wParam, int64_t lParam) {
     if (id != WM_WORKER_STATUS)
         return;
     switch (wParam) {
-    case STATUS_PORT_STATE:
+    case STATUS_PORT_STATE: {
         portOpen = lParam != 0;
-        PortReported(lParam != 0);
+        SessionEvent e = Event(SessionEvent::Kind::PortState);
+        e.value = lParam != 0 ? 1 : 0;
+        mailbox.Push(std::move(e));  // an update waiting for the line goes on as it is taken (Next)
         return;
+    }
     case STATUS_LOG_TEXT: {
         SessionEvent e = Event(SessionEvent::Kind::Log);
         e.text = ParamText(lParam);
@@ -493,37 +529,6 @@ void Session::PostWindowMessage(uint32_t id, uint32_t wParam, int64_t lParam) {
         Shown(ParamText(lParam), "Warning", BoxIcon::Error, false);
         return;
     default: return;  // STATUS_UPDATE_DONE: the run's end comes with the worker's own fact
-    }
-}
-
-void Session::PortReported(bool open) {
-    SessionEvent e = Event(SessionEvent::Kind::PortState);
-    e.value = open ? 1 : 0;
-    mailbox.Push(std::move(e));
-    bool startNow = false, failed = false;
-    ThreadMessage request;
-    {
-        std::lock_guard lock(mutex);
-        if (waitingForPort) {
-            waitingForPort = false;
-            (open ? startNow : failed) = true;
-            request = waitingRequest;
-        }
-    }
-    if (startNow) {
-        Post(request.id, request.wParam, request.lParam, request.text);
-    } else if (failed) {
-        std::optional<RunVerdict> ended;
-        {
-            std::lock_guard lock(mutex);
-            startAnswered = true;
-            if (run && !run->Ended())
-                ended = run->Fail(FailureClass::PortFailed,
-                                  problem.value_or("the line could not be opened; the board was not woken"),
-                                  Clock::now());
-        }
-        if (ended)
-            EndRun(*ended, true);
     }
 }
 
@@ -704,7 +709,6 @@ void Session::FileLoaded(const std::string& path, bool taken) {
         if (--filesPending == 0 && files == OpenedFiles::Loading)
             files = filesTaken > 0 ? OpenedFiles::Taken : OpenedFiles::Refused;
     }
-    PostNextFile();
 }
 
 void Session::ImageSaved(const std::string& path, bool saved) {

@@ -182,8 +182,8 @@ private:
     // Opens the operator's line and posts `request` once it is open; the run fails if
     // it cannot be opened.
     void OpenFirst(ThreadMessage request);
-    // The line is open, or not, after an open: an update waiting for it goes on or fails.
-    void PortReported(bool open);
+    // The port's state came while an update or an erase waits for the port to open.
+    void PortAnswered(bool open);
 
     SharedState& shared;
     SessionSetup setup;

@@ -6,13 +6,35 @@
 #include <gtest/gtest.h>
 #include <iterator>
 #include <stdexcept>
+#ifdef _WIN32
+#include <random>
+#else
+#include <grp.h>
+#include <sys/wait.h>
 #include <unistd.h>
+#endif
 
+#ifdef _WIN32
+// Windows has no mkdtemp: a folder of a random name, never one already taken.
+ScratchDir::ScratchDir() {
+    std::random_device seed;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const auto candidate = std::filesystem::temp_directory_path() / ("kestrel-image-" + std::to_string(seed()));
+        std::error_code error;
+        if (std::filesystem::create_directory(candidate, error)) {
+            path = candidate.string();
+            return;
+        }
+    }
+    throw std::runtime_error("cannot make a scratch folder");
+}
+#else
 ScratchDir::ScratchDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "kestrel-image-XXXXXX").string();
     if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
     path = pattern;
 }
+#endif
 
 ScratchDir::~ScratchDir() {
     std::error_code ignored;
@@ -40,6 +62,36 @@ std::string ReadText(const std::string& path) {
     std::vector<uint8_t> bytes = ReadBytes(path);
     return std::string(bytes.begin(), bytes.end());
 }
+
+#ifndef _WIN32  // the image tests built for Windows change no user
+std::string RunAsOrdinaryUser(const std::function<std::string()>& body) {
+    constexpr uid_t kNobody = 65534;
+    int report[2];
+    if (::pipe(report) != 0) return "no pipe";
+    std::fflush(nullptr);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(report[0]);
+        std::string failure;
+        if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0))
+            failure = "cannot become an ordinary user";
+        else
+            failure = body();
+        [[maybe_unused]] const ssize_t n = ::write(report[1], failure.data(), failure.size());
+        ::_exit(0);
+    }
+    ::close(report[1]);
+    std::string failure;
+    char buffer[256];
+    for (ssize_t n; (n = ::read(report[0], buffer, sizeof buffer)) > 0;) failure.append(buffer, static_cast<size_t>(n));
+    ::close(report[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        failure += " (the child ended abnormally, status " + std::to_string(status) + ")";
+    return failure;
+}
+#endif
 
 bool FileExists(const std::string& path) { return std::filesystem::exists(path); }
 

@@ -207,10 +207,11 @@ protected:
         DropDown(id)->setCurrentIndex(index);
         emit DropDown(id)->activated(index);
     }
-    // Until the window's requests are done and what the worker said of them is shown
-    // (the session has raised every event of a request before it is no longer busy).
+    // Until the window's requests are done (BusyFlag alone drops between two files)
+    // and what the worker said of them is shown: the session has raised every event
+    // of a request before it is no longer busy.
     void WaitUntilIdle() {
-        ASSERT_TRUE(WaitForUi([&] { return shared.BusyFlag == 0 && !dlg->RequestsUnderWay(); }));
+        ASSERT_TRUE(WaitForUi([&] { return !dlg->Busy(); }));
         QCoreApplication::processEvents();
     }
 
