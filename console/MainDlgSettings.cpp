@@ -43,7 +43,8 @@ void CMainDlg::ChoiceNotKept(const std::string& why) {
     if (choiceNotKeptSaid)
         return;
     choiceNotKeptSaid = true;
-    AddLogText("Settings could not be saved (" + why + "): the choices hold until the window closes.");
+    const std::string file = services.library ? services.library->SettingsFile() : SettingsPath();
+    AddLogText("Settings could not be saved to " + file + " (" + why + "): the choices hold until the window closes.");
 }
 
 std::string CMainDlg::SettingsPath() const {
