@@ -181,9 +181,16 @@ void Session::FailOpenAtOnce(const std::string& problem) {
     if (worker)
         worker->Line().Note("box Error: " + text);
     Shown(text, "Error", BoxIcon::Warning, false);
+    PushPortState(false, true);  // taken up as the worker's own answer would be
+}
+
+void Session::PushPortState(bool open, bool answersAnOpen) {
     SessionEvent e = Event(SessionEvent::Kind::PortState);
-    e.value = 0;
-    mailbox.Push(std::move(e));  // taken up as the worker's own report would be
+    e.value = open ? 1 : 0;
+    // In the mailbox's order: Next() tells each report's kind as it takes it.
+    std::lock_guard lock(mutex);
+    portReportsAnswerOpen.push_back(answersAnOpen);
+    mailbox.Push(std::move(e));
 }
 
 OpenedFiles Session::Files() const {
@@ -341,8 +348,19 @@ std::optional<SessionEvent> Session::Next() {
     // front end has taken the last one's result.
     if (e && e->kind == SessionEvent::Kind::FileResult)
         PostNextFile();
-    if (e && e->kind == SessionEvent::Kind::PortState)
-        PortAnswered(e->value != 0);
+    if (e && e->kind == SessionEvent::Kind::PortState) {
+        bool answersAnOpen = true;
+        {
+            std::lock_guard lock(mutex);
+            if (!portReportsAnswerOpen.empty()) {
+                answersAnOpen = portReportsAnswerOpen.front();
+                portReportsAnswerOpen.pop_front();
+            }
+        }
+        // A line lost before the open was taken up is no answer to it.
+        if (answersAnOpen)
+            PortAnswered(e->value != 0);
+    }
     if (e && e->kind == SessionEvent::Kind::ConsoleBytes) {
         // The bytes are taken out of the text slot only now, by the front end, which
         // hands the slot back to the worker: a front end that falls behind holds the
@@ -499,9 +517,15 @@ void Session::PostWindowMessage(uint32_t id, uint32_t wParam, int64_t lParam) {
     switch (wParam) {
     case STATUS_PORT_STATE: {
         portOpen = lParam != 0;
-        SessionEvent e = Event(SessionEvent::Kind::PortState);
-        e.value = lParam != 0 ? 1 : 0;
-        mailbox.Push(std::move(e));  // an update waiting for the line goes on as it is taken (Next)
+        bool lossReport = false;
+        {
+            std::lock_guard lock(mutex);
+            lossReport = lineLossReportDue && lParam == 0;
+            if (lossReport)
+                lineLossReportDue = false;
+        }
+        // An update waiting for the line goes on as the answer to its open is taken (Next).
+        PushPortState(lParam != 0, !lossReport);
         return;
     }
     case STATUS_LOG_TEXT: {
@@ -686,6 +710,7 @@ void Session::LineLost(const std::string& why) {
     std::optional<RunVerdict> ended;
     {
         std::lock_guard lock(mutex);
+        lineLossReportDue = true;  // the worker's port report that follows tells of the loss
         if (run && !run->Ended())
             ended = run->Fail(FailureClass::LineLost, why, Clock::now());
     }

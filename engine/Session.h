@@ -184,6 +184,8 @@ private:
     void OpenFirst(ThreadMessage request);
     // The port's state came while an update or an erase waits for the port to open.
     void PortAnswered(bool open);
+    // A port-state event; `answersAnOpen` unless it reports a line that was lost.
+    void PushPortState(bool open, bool answersAnOpen);
 
     SharedState& shared;
     SessionSetup setup;
@@ -200,6 +202,8 @@ private:
     std::string fileProblem;             // what was shown for the file loading now
     bool waitingForPort = false;         // an update or an erase waits for the port to open first
     ThreadMessage waitingRequest;        // and goes out with this once it is open
+    std::deque<bool> portReportsAnswerOpen;  // of the port-state events not yet taken: answers an open
+    bool lineLossReportDue = false;      // the next closed-port report is the lost line's
     uint32_t operatorPort = 1;
     std::string operatorSettings;
     std::string operatorProblem;         // why the operator's settings cannot open a line
