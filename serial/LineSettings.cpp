@@ -5,16 +5,10 @@
 
 namespace {
 
-struct SpeedEntry {
-    unsigned baud;
-    speed_t speed;
-};
-
-constexpr SpeedEntry kSpeeds[] = {
-    {110, B110},       {300, B300},       {600, B600},       {1200, B1200},     {2400, B2400},
-    {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
-    {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600},
-};
+// The speeds every line driver the tool runs on can set, Linux's termios and Windows'
+// comm driver alike.
+constexpr unsigned kSpeeds[] = {110,   300,   600,    1200,   2400,   4800,   9600,
+                                19200, 38400, 57600, 115200, 230400, 460800, 921600};
 
 std::vector<std::string> SplitFields(const std::string& text) {
     std::vector<std::string> fields(1);
@@ -51,10 +45,9 @@ std::optional<LineSettings> ParseLineSettings(const std::string& text) {
     if (!baud)
         return std::nullopt;
     bool known = false;
-    for (const auto& e : kSpeeds) {
-        if (e.baud == *baud) {
-            s.baud = e.baud;
-            s.speed = e.speed;
+    for (const unsigned speed : kSpeeds) {
+        if (speed == *baud) {
+            s.baud = speed;
             known = true;
         }
     }
@@ -74,30 +67,4 @@ std::optional<LineSettings> ParseLineSettings(const std::string& text) {
     s.dataBits = static_cast<int>(*data);
     s.stopBits = static_cast<int>(*stop);
     return s;
-}
-
-void ApplyLineSettings(const LineSettings& s, termios& tio) {
-    cfmakeraw(&tio);
-    tio.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK | ISTRIP);
-    tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
-    tio.c_cflag |= CLOCAL | CREAD;
-    switch (s.dataBits) {
-    case 5: tio.c_cflag |= CS5; break;
-    case 6: tio.c_cflag |= CS6; break;
-    case 7: tio.c_cflag |= CS7; break;
-    default: tio.c_cflag |= CS8; break;
-    }
-    if (s.parity != 'N') {
-        tio.c_cflag |= PARENB;
-        tio.c_iflag |= INPCK;
-        if (s.parity == 'O')
-            tio.c_cflag |= PARODD;
-    }
-    if (s.stopBits == 2)
-        tio.c_cflag |= CSTOPB;
-    // Reads take what is waiting and never block; the monitor thread does the waiting.
-    tio.c_cc[VMIN] = 0;
-    tio.c_cc[VTIME] = 0;
-    cfsetispeed(&tio, s.speed);
-    cfsetospeed(&tio, s.speed);
 }

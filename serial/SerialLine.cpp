@@ -17,7 +17,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "serial/LineSettings.h"
+#include "serial/LineTermios.h"
 #include "serial/OpenErrors.h"
 
 namespace {
@@ -165,10 +165,7 @@ bool CSerialLine::ConfigureDevice() {
     if (tcgetattr(fd, &tio) != 0)
         return false;
     // Raw, whatever the device held before; speed and framing come with the settings.
-    const speed_t speed = cfgetospeed(&tio);
-    LineSettings keep;
-    keep.speed = speed;
-    ApplyLineSettings(keep, tio);
+    ApplyLineSettings(LineSettings{}, tio);
     if (tcsetattr(fd, TCSANOW, &tio) != 0)
         return false;
     PurgeInput();

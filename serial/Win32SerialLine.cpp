@@ -1,6 +1,7 @@
 #include "serial/Win32SerialLine.h"
 
 #include "platform/WideText.h"
+#include "serial/LineSettings.h"
 #include "serial/OpenErrors.h"
 #include "serial/SerialMessages.h"
 
@@ -42,34 +43,6 @@ std::string ToHex(uint32_t value) {
     char text[12];
     std::snprintf(text, sizeof text, "%x", value);
     return text;
-}
-
-// What a settings text may look like: the four fields, as the Linux line takes them.
-// BuildCommDCBA reads more forms than this ("baud=9600 parity=N ..."), and mark and
-// space parity; the line takes the same texts on every platform.
-bool SettingsTextValid(const std::string& text) {
-    std::vector<std::string> fields(1);
-    for (char c : text) {
-        if (c == ',')
-            fields.emplace_back();
-        else
-            fields.back() += c;
-    }
-    if (fields.size() != 4)
-        return false;
-    auto decimal = [](const std::string& f) {
-        return !f.empty() && f.size() <= 9 &&
-               std::all_of(f.begin(), f.end(), [](unsigned char c) { return std::isdigit(c) != 0; });
-    };
-    if (!decimal(fields[0]) || std::stoul(fields[0]) == 0)
-        return false;
-    if (fields[1].size() != 1 || std::string("NEOneo").find(fields[1][0]) == std::string::npos)
-        return false;
-    if (!decimal(fields[2]) || !decimal(fields[3]))
-        return false;
-    const unsigned long data = std::stoul(fields[2]);
-    const unsigned long stop = std::stoul(fields[3]);
-    return data >= 5 && data <= 8 && (stop == 1 || stop == 2);
 }
 
 // Errors of a wait or a status query that mean the device itself has gone (a USB
@@ -256,12 +229,15 @@ bool CWin32SerialLine::ConfigureDevice() {
 
 bool CWin32SerialLine::ApplySettings(const std::string& settings) {
     const HANDLE h = device->handle;
-    if (h == INVALID_HANDLE_VALUE || !SettingsTextValid(settings))
+    if (h == INVALID_HANDLE_VALUE || !ParseLineSettings(settings))
         return false;
     DCB& dcb = device->dcb;
     dcb.DCBlength = sizeof dcb;
     if (!GetCommState(h, &dcb))
         return false;
+    // BuildCommDCBA reads more forms than the four fields ("baud=9600 parity=N ..."),
+    // and mark and space parity; the parser above lets only the four fields through, so
+    // the line takes the same texts on every platform.
     if (!BuildCommDCBA(settings.c_str(), &dcb))
         return false;
     // No flow control of any kind: the board knows no handshake. The modem lines stay

@@ -9,7 +9,7 @@
 #include <mutex>
 #include <vector>
 
-#include "serial/LineSettings.h"
+#include "serial/LineTermios.h"
 #include "serial/SerialLine.h"
 #include "tests/support/Pty.h"
 #include "tests/support/Waiting.h"
@@ -260,7 +260,7 @@ TEST(LineSettingsText, ParserTakesFourPlainFieldsOnly) {
     const auto s = ParseLineSettings("38400,O,7,2");
     ASSERT_TRUE(s);
     EXPECT_EQ(s->baud, 38400u);
-    EXPECT_EQ(s->speed, static_cast<speed_t>(B38400));
+    EXPECT_EQ(TermiosSpeed(s->baud), static_cast<speed_t>(B38400));
     EXPECT_EQ(s->parity, 'O');
     EXPECT_EQ(s->dataBits, 7);
     EXPECT_EQ(s->stopBits, 2);
