@@ -1,6 +1,7 @@
 #pragma once
 #include <sys/types.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,12 @@ struct PortInventorySetup {
 // ttyUSB*, ttyACM* and the ttyS* ports with a real UART behind them, in name order
 // (ttyS2 before ttyS10).
 std::vector<SerialPortInfo> ListSerialPorts(const PortInventorySetup& setup = {});
+
+// What sysfs knows of the device behind `path` (a /dev/serial/by-id/... link, or the
+// device itself): its driver and USB vendor, model and serial number. Nothing is
+// opened and no other program is looked for; nothing for a device sysfs does not
+// list (a pty).
+std::optional<SerialPortInfo> DescribeSerialDevice(const std::string& path, const PortInventorySetup& setup = {});
 
 // "ftdi_sio, FTDI FT232R USB UART, serial A1B2C3, 0403:6001" - what is known, for a list
 // line or a tooltip; "" when nothing is.
