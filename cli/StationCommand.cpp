@@ -355,15 +355,13 @@ int RunStationCommand(int argc, char** argv, const CommandContext& ctx) {
     const std::vector<std::string> names = BoardNames(o.devices);
 
     // Every output is found usable before any port is opened.
-    std::unique_ptr<ResultsFile> results;
+    const auto resultsProblem = [&](const std::string& why) {
+        ctx.err << "Error: the results file " << o.results << " cannot be used: " << why << "; no board was touched\n";
+        return FlashSession::kFailed;
+    };
     if (!o.results.empty()) {
-        std::string why = ResultsFile::PathProblem(o.results, inputs);
-        if (why.empty())
-            results = ResultsFile::Open(o.results, why);
-        if (!results) {
-            ctx.err << "Error: the results file " << o.results << " cannot be used: " << why << "; no board was touched\n";
-            return FlashSession::kFailed;
-        }
+        if (const std::string why = ResultsFile::PathProblem(o.results, inputs); !why.empty())
+            return resultsProblem(why);
     }
     std::vector<std::string> outputsInputs = inputs;
     if (!o.results.empty())
@@ -424,6 +422,14 @@ int RunStationCommand(int argc, char** argv, const CommandContext& ctx) {
             }
             digests.push_back({o.files[i], Sha256::Hex(after)});
         }
+    }
+
+    // Opened (made, when new) only now that the files are known to be good.
+    std::unique_ptr<ResultsFile> results;
+    if (!o.results.empty()) {
+        std::string why;
+        if (!(results = ResultsFile::Open(o.results, why)))
+            return resultsProblem(why);
     }
 
     StationSetup setup;
@@ -491,9 +497,9 @@ int RunStationCommand(int argc, char** argv, const CommandContext& ctx) {
     int interruptsSeen = 0;
     auto lastTick = std::chrono::steady_clock::now();
     for (bool over = false; !over;) {
-        const int interrupts = ctx.interrupts;
-        if (interrupts > interruptsSeen) {
-            interruptsSeen = interrupts;
+        // Each Ctrl-C is a step of its own, however quickly they come.
+        while (interruptsSeen < ctx.interrupts) {
+            const int interrupts = ++interruptsSeen;
             if (interrupts == 1) {
                 station.StopWaking();
                 display.Remark("Stopping: no new board is woken; the boards under way finish (Ctrl-C again cancels them)");

@@ -139,7 +139,7 @@ void Dead(const std::string& bin, const std::string& work, int boards, double wa
     double worst = 0, sum = 0;
     int counted = 0;
     for (int k = 1; k <= boards; ++k) {
-        char serial[32];
+        char serial[64];
         std::snprintf(serial, sizeof serial, "board %d KSTB-%04d ", k, k);
         const auto on = line.When(std::string(serial) + "on");
         const auto woken = line.When(std::string(serial) + "woken");
