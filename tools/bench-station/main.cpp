@@ -121,49 +121,58 @@ ToolRun RunStation(const std::string& bin, std::vector<std::string> args, double
     return r;
 }
 
+// "1.000": seconds as the station's options take them.
+std::string SecondsText(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", seconds);
+    return text;
+}
+
 std::vector<std::string> Samples() {
     const std::string s = std::string(KESTREL_SOURCE_DIR) + "/res/samples/";
     return {s + "FONT.bin", s + "LOGO.bin"};
 }
 
 void Dead(const std::string& bin, const std::string& work, int boards, double wake) {
-    // Each board is off 1.37 s: its power-on falls at another moment of the wake cycle.
-    Line line(bin, work, "dead", {"--boards", std::to_string(boards), "--off", "1.37", "--swap", "0.5", "--reply-gap-ms",
-                                  "310", "--progress-gap-ms", "10"});
-    std::vector<std::string> args = {"--device", line.device, "--crystal", "27M", "--wake-every", std::to_string(wake),
-                                     "--rearm-after", "0", "--count", std::to_string(boards)};
-    for (const auto& f : Samples())
-        args.push_back(f);
-    const ToolRun run = RunStation(bin, args);
-    std::printf("dead time per board, 1 port, crystal 27M, --wake-every %.3g s (station exit %d):\n", wake, run.status);
-    double worst = 0, sum = 0;
+    std::printf("dead time per board, 1 port, crystal 27M, --wake-every %.3g s; board k powered 0.5 + 0.173 k s\n"
+                "after its line appears, so that its power-on falls at another moment of the wake cycle:\n",
+                wake);
+    double worst = 0, sum = 0, worstHandshake = 0;
     int counted = 0;
     for (int k = 1; k <= boards; ++k) {
-        char serial[64];
-        std::snprintf(serial, sizeof serial, "board %d KSTB-%04d ", k, k);
-        const auto on = line.When(std::string(serial) + "on");
-        const auto woken = line.When(std::string(serial) + "woken");
-        const auto answered = line.When(std::string(serial) + "answered");
+        Line line(bin, work, "dead" + std::to_string(k),
+                  {"--boards", "1", "--off", SecondsText(0.5 + 0.173 * k), "--reply-gap-ms", "310", "--progress-gap-ms", "10"});
+        std::vector<std::string> args = {"--device", line.device, "--crystal", "27M", "--wake-every", SecondsText(wake),
+                                         "--count", "1"};
+        for (const auto& f : Samples())
+            args.push_back(f);
+        const ToolRun run = RunStation(bin, args);
+        const auto on = line.When("KSTB-0001 on");
+        const auto woken = line.When("KSTB-0001 woken");
+        const auto answered = line.When("KSTB-0001 answered");
         if (!on || !woken || !answered) {
-            std::printf("  board %d: not flashed\n", k);
+            std::printf("  board %d: not flashed (station exit %d)\n", k, run.status);
             continue;
         }
         const double dead = std::chrono::duration<double>(*answered - *on).count();
         const double handshake = std::chrono::duration<double>(*answered - *woken).count();
-        std::printf("  board %d: %.1f ms from power-on to the answer of 'W' (%.1f ms of it from the wake-up's reopen)\n",
+        std::printf("  board %d: %6.1f ms from power-on to the answer of 'W'; %4.1f ms of it from the wake-up's reopen\n",
                     k, dead * 1000, handshake * 1000);
         worst = std::max(worst, dead);
+        worstHandshake = std::max(worstHandshake, handshake);
         sum += dead;
         ++counted;
     }
     if (counted > 0)
-        std::printf("  mean %.1f ms, worst %.1f ms; goal at most %.0f ms (the interval + 20 ms)\n", sum / counted * 1000,
-                    worst * 1000, wake * 1000 + 20);
+        std::printf("  mean %.1f ms, worst %.1f ms; goal at most %.0f ms (the interval + 20 ms). From the reopen the\n"
+                    "  virtual board waits 30 ms before its 'W' (its own settle time); the rest is the tool's: worst %.1f ms\n",
+                    sum / counted * 1000, worst * 1000, wake * 1000 + 20, worstHandshake * 1000 - 30);
 }
 
 ToolRun Boards(const std::string& bin, const std::string& work, int ports, int boards) {
     std::vector<std::unique_ptr<Line>> lines;
-    std::vector<std::string> args = {"--crystal", "27M", "--wake-every", "1", "--rearm-after", "1", "--count",
+    // Wake-ups 0.2 s apart: the moment of the wake cycle a board is powered in matters little.
+    std::vector<std::string> args = {"--crystal", "27M", "--wake-every", "0.2", "--rearm-after", "1", "--count",
                                      std::to_string(ports * boards)};
     for (int i = 0; i < ports; ++i) {
         lines.push_back(std::make_unique<Line>(bin, work, "port" + std::to_string(i),
