@@ -76,6 +76,9 @@ std::string ResolveTarget(const std::string& path, Target& target) {
         // A device, a pipe or a socket keeps what it is: a save as root once
         // turned /dev/null into a regular file.
         if (!S_ISREG(st.st_mode)) return "it is no regular file (a device, a pipe or a socket) and is left as it is";
+        // The rename needs only the folder's permission; the file's own is what the
+        // user set to keep it, and what cp or an editor would respect.
+        if (::faccessat(AT_FDCWD, current.c_str(), W_OK, AT_EACCESS) != 0) return ErrnoText(errno);
         target = {current, true, st};
         return "";
     }

@@ -8,7 +8,8 @@
 // Writes `size` bytes to `path` so that the path holds either its old content or
 // the whole new content, never a part: the bytes go to a temporary file beside it,
 // which is synced and then renamed over the path. A link is followed and its
-// target replaced; a device, pipe or folder is refused and left as it is. A new
+// target replaced; a device, pipe or folder is refused and left as it is, and so
+// is a file the user may not write ("Permission denied"), as cp would. A new
 // file gets the mode any program gives (0666 less the umask), a replaced one
 // keeps its own. Returns "" on success, else the cause.
 std::string WriteFileReplacing(const std::string& path, const uint8_t* data, size_t size);

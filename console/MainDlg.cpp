@@ -112,6 +112,8 @@ void CMainDlg::OnSysCommand(unsigned id) {
 
 bool CMainDlg::WorkerRuns() const { return session && session->WorkerRuns(); }
 
+bool CMainDlg::Busy() const { return requestRunning || openingFiles > 0 || (session && session->Busy()); }
+
 void CMainDlg::WaitWhileBusy() {
     auto idle = [this] { return !session || !session->Busy() || !WorkerRuns() || closing; };
     if (idle())

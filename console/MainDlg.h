@@ -96,6 +96,8 @@ public:
 
     QWidget* GetDlgItem(int id) const;
     bool FileOpened() const { return fileOpened; }
+    // Files are being opened or an image request runs: Update waits, the window stays.
+    bool Busy() const;
     const std::string& PendingLine() const;
 
     // Opens these files exactly as if they had been chosen with Open File (the command

@@ -99,7 +99,7 @@ bool Session::LoadFiles(const std::vector<std::string>& files) {
         // Counted now, so that Busy() holds until the last file is in.
         filesPending += static_cast<int>(files.size());
     }
-    PostNextFile();
+    PostNextFile();  // the others follow as their results are taken (Next)
     return true;
 }
 
@@ -236,6 +236,12 @@ std::optional<SessionEvent> Session::Next() {
         CheckRun();
         e = mailbox.Next();
     }
+    // Requests are the front end's alone: the next file goes to the worker once the
+    // front end has taken the last one's result.
+    if (e && e->kind == SessionEvent::Kind::FileResult)
+        PostNextFile();
+    if (e && e->kind == SessionEvent::Kind::PortState)
+        PortAnswered(e->value != 0);
     if (e && e->kind == SessionEvent::Kind::ConsoleBytes) {
         // The bytes are taken out of the text slot only now, by the front end, which
         // hands the slot back to the worker: a front end that falls behind holds the
@@ -250,6 +256,33 @@ std::optional<SessionEvent> Session::Next() {
 bool Session::WaitForEvent(std::chrono::milliseconds limit) { return mailbox.WaitFor(limit); }
 
 void Session::Dismissed(uint64_t box) { mailbox.Dismissed(box); }
+
+void Session::PortAnswered(bool open) {
+    bool startNow = false, failed = false;
+    int crystal = 0;
+    {
+        std::lock_guard lock(mutex);
+        if (!waitingForPort)
+            return;
+        waitingForPort = false;
+        (open ? startNow : failed) = true;
+        crystal = waitingCrystal;
+    }
+    if (startNow) {
+        Post(WM_START_UPDATE, static_cast<uint32_t>(crystal), 0);
+        return;
+    }
+    std::optional<RunVerdict> ended;
+    {
+        std::lock_guard lock(mutex);
+        startAnswered = true;
+        if (run && !run->Ended())
+            ended = run->Fail(FailureClass::PortFailed,
+                              problem.value_or("the line could not be opened; the board was not woken"), Clock::now());
+    }
+    if (ended)
+        EndRun(*ended, true);
+}
 
 void Session::CheckRun() {
     std::optional<RunVerdict> ended;
@@ -357,31 +390,6 @@ void Session::PostWindowMessage(uint32_t id, uint32_t wParam, int64_t lParam) {
         SessionEvent e = Event(SessionEvent::Kind::PortState);
         e.value = lParam != 0 ? 1 : 0;
         mailbox.Push(std::move(e));
-        bool startNow = false, failed = false;
-        int crystal = 0;
-        {
-            std::lock_guard lock(mutex);
-            if (waitingForPort) {
-                waitingForPort = false;
-                (lParam != 0 ? startNow : failed) = true;
-                crystal = waitingCrystal;
-            }
-        }
-        if (startNow) {
-            Post(WM_START_UPDATE, static_cast<uint32_t>(crystal), 0);
-        } else if (failed) {
-            std::optional<RunVerdict> ended;
-            {
-                std::lock_guard lock(mutex);
-                startAnswered = true;
-                if (run && !run->Ended())
-                    ended = run->Fail(FailureClass::PortFailed,
-                                      problem.value_or("the line could not be opened; the board was not woken"),
-                                      Clock::now());
-            }
-            if (ended)
-                EndRun(*ended, true);
-        }
         return;
     }
     case STATUS_LOG_TEXT: {
@@ -575,7 +583,6 @@ void Session::FileLoaded(const std::string& path, bool taken) {
     }
     mailbox.Push(std::move(e));
     --filesPending;
-    PostNextFile();
 }
 
 void Session::ImageSaved(const std::string& path, bool saved) {

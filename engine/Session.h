@@ -161,6 +161,8 @@ private:
     void CheckRun();
     // The end of a Cancel once the run is judged: the log line, the verdict, the reopen.
     void Cancelled(const std::optional<RunVerdict>& ended);
+    // The port's state came while an update waits for the port to open.
+    void PortAnswered(bool open);
 
     SharedState& shared;
     SessionSetup setup;

@@ -6,38 +6,12 @@
 #include <cstdio>
 #include <string>
 
+#include "image/AddrAssignReading.h"
 #include "image/FlashImage.h"
-#include "image/HexText.h"
 #include "image/ImageTexts.h"
 #include "image/UpdateFile.h"
 
 namespace {
-
-constexpr const char* kKeys[4] = {"CodeBufSize", "FontBufSize", "BmpBufSize", "EsLogoPicBufSize"};
-
-// The board's tools keep the key's column in one byte with 255 meaning "absent",
-// so a key that starts further right is not seen.
-constexpr size_t kKeyColumnLimit = 255;
-
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
-
-// The text after a key: blanks trimmed, two characters (the "0x") skipped, then
-// hexadecimal digits as far as they go. Values too large for 32 bits stay at the
-// largest value, which the layout check then refuses.
-uint32_t ParseSizeValue(std::string_view rest) {
-    while (!rest.empty() && IsBlank(rest.front())) rest.remove_prefix(1);
-    while (!rest.empty() && IsBlank(rest.back())) rest.remove_suffix(1);
-    rest.remove_prefix(std::min<size_t>(2, rest.size()));
-    uint64_t value = 0;
-    for (char c : rest) {
-        int digit = HexDigitValue(c);
-        if (digit < 0) break;
-        value = std::min<uint64_t>((value << 4) | static_cast<uint64_t>(digit), 0xFFFFFFFFu);
-    }
-    return static_cast<uint32_t>(value);
-}
 
 // A header of four defines; anything near this size is some other file.
 constexpr uint64_t kMaxAddrAssignFileSize = 1u << 20;
@@ -72,40 +46,59 @@ bool CFlashImage::ReadFlashAddrAssign(const std::string& path) {
 }
 
 bool CFlashImage::ReadFlashAddrAssignText(std::string_view text, const std::string& sourceName) {
-    BufSizes = {0, 0, 0, 0};
-    size_t found = 0;
-    while (found < 4 && !text.empty()) {
-        size_t lineEnd = text.find('\n');
-        std::string_view line = text.substr(0, lineEnd);
-        text.remove_prefix(lineEnd == std::string_view::npos ? text.size() : lineEnd + 1);
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        line = line.substr(0, line.find('\0'));  // the line is C text: a NUL ends it
-
-        const std::string_view key = kKeys[found];
-        size_t column = line.find(key);
-        if (column == std::string_view::npos || column >= kKeyColumnLimit) continue;
-        BufSizes[found++] = ParseSizeValue(line.substr(column + key.size()));
-    }
+    const AddrAssignReading reading = ReadAsTheBoardTools(text);
+    BufSizes = reading.sizes;
+    layoutLines = reading.lines;
+    layoutSource = sourceName;
 
     CodeStart = 0;
     FontStart = BufSizes[0];
     BmpStart = FontStart + BufSizes[1];
     LogoStart = BmpStart + BufSizes[2];
 
-    // The region starts must be plain sums, and the flash end that follows from
-    // the logo start must lie inside the image, or every later copy and trailer
-    // write would land outside the buffers.
+    // The firmware was built from the same file by a C compiler: where it reads the
+    // file otherwise, the board would be flashed with a layout its firmware does not
+    // have. The region starts must be plain sums, and the regions must lie inside
+    // the image, or every later copy and trailer write would land outside the buffers.
     const uint64_t logoStart = uint64_t{BufSizes[0]} + BufSizes[1] + BufSizes[2];
+    const uint64_t regionsEnd = logoStart + BufSizes[3];
     layoutProblem.clear();
-    if (found < 4) {
-        layoutProblem = "Flash address file " + sourceName + " has no " + kKeys[found];
+    if (const std::string disagreement = WhereACompilerDisagrees(text, reading); !disagreement.empty()) {
+        layoutProblem = "Flash address file " + sourceName + ", " + disagreement;
+    } else if (reading.found < 4) {
+        layoutProblem = "Flash address file " + sourceName + " has no " + kAddrAssignKeys[reading.found];
     } else if (logoStart > 0xFFFFFFFFu) {
         layoutProblem = "Flash address file " + sourceName + " gives region sizes whose sum overflows";
     } else if (logoStart >= kImageBufSize) {
         layoutProblem = "Flash address file " + sourceName + " starts the logo region at " + Hex(logoStart) +
                         ", so the flash would end beyond the 1 MB image";
+    } else if (regionsEnd > kImageBufSize) {
+        layoutProblem = "Flash address file " + sourceName + " gives regions that end at " + Hex(regionsEnd) +
+                        " (the logo region of EsLogoPicBufSize " + Hex(BufSizes[3]) + ", line " +
+                        std::to_string(layoutLines[3]) + ", starts at " + Hex(logoStart) +
+                        "), beyond the 1 MB image";
     }
     layoutUsable = layoutProblem.empty();
     if (!layoutUsable) Report(layoutProblem + "!", kCaptionError, MessageIcon::Error);
     return layoutUsable;
+}
+
+bool CFlashImage::RefuseEmptyRegion(uint8_t letter, const std::string& what) {
+    size_t k = 0;
+    const char* region = nullptr;
+    switch (letter) {
+    case 'C':
+    case 'P': k = 0, region = "code"; break;
+    case 'F': k = 1, region = "font"; break;
+    case 'B': k = 2, region = "bitmap"; break;
+    case 'E': k = 3, region = "logo"; break;
+    default: return false;
+    }
+    if (BufSizes[k] != 0) return false;
+    // Not the file's fault: the board was given no room for it.
+    Report("The flash address file " + layoutSource + " gives the " + region + " region no room (" +
+               kAddrAssignKeys[k] + " 0, line " + std::to_string(layoutLines[k]) + "), so " + what +
+               " cannot be placed!",
+           kCaptionError, MessageIcon::Error);
+    return true;
 }

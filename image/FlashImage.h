@@ -53,8 +53,10 @@ public:
     CFlashImage& operator=(const CFlashImage&) = delete;
 
     // Reads the four region sizes and derives the region starts. False, with a
-    // message naming the file, when the file is missing, lacks a key, or gives a
-    // layout that does not fit the image; image operations then refuse to run.
+    // message naming the file (and the line and why, where it can), when the file
+    // is missing, lacks a key, is one that a C compiler would read otherwise than
+    // the board's tools do, or gives a layout that does not fit the image; image
+    // operations then refuse to run.
     bool ReadFlashAddrAssign(const std::string& path);
     // The same reader over text already in memory; `sourceName` names it in messages.
     bool ReadFlashAddrAssignText(std::string_view text, const std::string& sourceName);
@@ -136,6 +138,9 @@ private:
     using LineSource = std::function<bool(const LineVisitor&)>;
     bool ConvertSRecordLines(const LineSource& lines, const std::string& sourceName, uint8_t& letter);
     bool RefuseWithoutLayout();
+    // True, with a message blaming the address file, when the region that a section
+    // of this letter goes into has size 0; `what` names the file for the message.
+    bool RefuseEmptyRegion(uint8_t letter, const std::string& what);
 
     // Every report goes through these, so that a caller can tell whether an
     // operation raised any problem.
@@ -146,5 +151,7 @@ private:
     std::string lastRefusedFile;  // since the last reset, for a save that has nothing to write
     bool layoutUsable = false;
     std::string layoutProblem;  // why the layout is unusable, for the refusals
+    std::string layoutSource;   // the address file the layout was read from
+    std::array<size_t, 4> layoutLines{};  // the line of each key in it
     unsigned problemCount = 0;
 };

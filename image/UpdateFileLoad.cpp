@@ -46,6 +46,10 @@ const char* CFlashImage::SectionRefusal(uint32_t n, uint8_t letter, uint32_t fla
 
 bool CFlashImage::PlaceSection(uint32_t n, uint8_t letter, uint8_t flashBlocks) {
     if (RefuseWithoutLayout()) return false;
+    if (RefuseEmptyRegion(letter, "the section")) {
+        if (IsCodeLetter(letter)) CodeLen = 0;
+        return false;
+    }
     const uint32_t flashEnd = uint32_t{flashBlocks} * kFlashBlockSize;
     if (flashBlocks == 0 || flashEnd > kImageBufSize) {
         Report("A flash of " + std::to_string(flashBlocks) + " blocks does not fit the 1 MB image!", kCaptionError,
@@ -108,6 +112,7 @@ bool CFlashImage::LoadSectionFile(UpdateFile& file, const std::string& path) {
     }
     // The file is judged before it is read, so a refused file leaves FileBuf (and
     // with it a converted code image that may still be saved) as it was.
+    if (RefuseEmptyRegion(letter, path)) return false;
     const uint8_t flashBlocks = static_cast<uint8_t>(std::min<uint32_t>(FlashBlocks(), 255));
     if (const char* refusal = SectionRefusal(n, letter, flashBlocks, codeLen)) {
         Report(refusal);
@@ -133,6 +138,7 @@ bool CFlashImage::TakeUpdateFile(const std::string& path, bool sRecordText) {
         return false;
     }
     if (sRecordText) {
+        if (RefuseEmptyRegion('C', path)) return false;
         uint8_t letter = 0;
         if (ConvertSRecordFile(path, letter))
             PlaceSection(0, letter, static_cast<uint8_t>(std::min<uint32_t>(FlashBlocks(), 255)));

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "protocol/Crystals.h"
+#include "protocol/ExchangeProgress.h"
 #include "protocol/Pacing.h"
 #include "trace/TraceLine.h"
 #include "protocol/WireProtocol.h"
@@ -144,7 +145,9 @@ public:
     }
 
     std::string Verdict() const;
-    bool UpdateStopped() const { return updating && !finished; }
+    // The last update or erase did not end with a 'D' the board could have reached.
+    bool UpdateStopped() const { return updating && !(finished && tally.Complete()); }
+    bool LastRunFinished() const { return updating && finished && tally.Complete(); }
 
 private:
     void Warn(const std::string& text) {
@@ -175,7 +178,8 @@ private:
             }
             stage = Stage::AwaitingW;
             stageMicros = e.micros;
-        } else if (updating && stage == Stage::Loader1Sent && *b == kFullSpeed) {
+            bootBaud = *b;
+        } else if (RunGoesOn() && stage == Stage::Loader1Sent && *b == kFullSpeed) {
             line.meaning += ": full speed for loader 2, waiting for 'Z'";
             loader1Done = true;
         }
@@ -199,7 +203,7 @@ private:
     void OnLost() {
         line.event = "LOST";
         line.meaning = "the line hung up (device unplugged, or closed at its far end)";
-        if (updating && !finished) {
+        if (RunGoesOn()) {
             lostDuring = Where();
             Warn("the update was " + lostDuring);
         }
@@ -211,14 +215,20 @@ private:
         line.event = "NOTE";
         if (e.text.rfind("log: ", 0) == 0) {
             line.meaning = "operator log: " + e.text.substr(5);
-            if (e.text.find("cancelled by the operator") != std::string::npos)
-                decision = "The operator cancelled it.";
+            if (e.text.find("cancelled by the operator") != std::string::npos && RunGoesOn()) {
+                // The run ends here: the tool answers the board no more.
+                cancelled = true;
+                cancelledWhere = Where();
+                cancelMicros = e.micros;
+            }
+            if (e.text == "log: ----Erase Flash:")
+                eraseNext = true;  // the wake-up that follows starts an erase
         } else if (e.text.rfind("line error ", 0) == 0) {
             // CE_* bits: 0x1 queue overflow, 0x2 overrun, 0x4 parity, 0x8 framing, 0x10 break.
             line.meaning = e.text + " (framing and parity errors come from a speed or settings that differ from "
                                     "the board's)";
             line.mark = ExplainedLine::Mark::Warning;
-            if (updating && !finished)
+            if (RunGoesOn())
                 ++lineErrors;
         } else if (e.text.rfind("gave up: ", 0) == 0) {
             line.meaning = "the tool gave up: " + e.text.substr(9);
@@ -228,6 +238,8 @@ private:
             line.meaning = "message box " + e.text.substr(4);
             line.mark = ExplainedLine::Mark::Warning;
             lastBox = e.text.substr(4);
+            if (lastBox.rfind("Error: Can't open port!", 0) == 0)
+                openFailure = lastBox;
         } else
             line.meaning = e.text;
     }
@@ -236,11 +248,13 @@ private:
     std::string Where() const {
         switch (stage) {
         case Stage::WokenUp: return "just after the wake-up";
-        case Stage::AwaitingW: return "waiting for the board's first request ('W') at its boot speed";
-        case Stage::Loader1Sent: return loader1Done ? "after loader 1, waiting for 'Z'" : "sending loader 1";
+        case Stage::AwaitingW: return "while waiting for the board's first request ('W') at " + BootSpeed();
+        case Stage::Loader1Sent:
+            return loader1Done ? "after loader 1, while waiting for 'Z'"
+                               : "while loader 1 was being sent at " + std::to_string(bootBaud ? bootBaud : baud) + " baud";
         case Stage::Loader2Sent: return "in loader 2 (after " + std::to_string(requestBytes) + " of its bytes)";
-        case Stage::Header:
-            return requestBytes ? "after the section header, waiting for a section request" : "waiting to send the section header";
+        case Stage::HeaderAsked: return "after 'S', before the section header went out";
+        case Stage::HeaderSent: return "after the section header, while waiting for a section request";
         case Stage::Section: {
             const uint32_t announced = LengthOf(sectionLetter);
             if (announced && announced != kEraseLength && sectionOffset >= announced)
@@ -257,6 +271,16 @@ private:
         }
         return "idle";
     }
+
+    // The speed the line listened at for 'W', with the crystal that boots at it.
+    std::string BootSpeed() const {
+        if (!bootBaud)
+            return "its boot speed";
+        return std::to_string(bootBaud) + " baud" + (crystal ? " (crystal " + std::string(crystal->text) + ")" : "");
+    }
+
+    // An update or erase is under way: woken, neither finished nor cancelled.
+    bool RunGoesOn() const { return updating && !finished && !cancelled; }
 
     // The pause since the previous write against the pause the exchange needs after it.
     void CheckPause(int64_t now) {
@@ -284,7 +308,7 @@ private:
         requestBytes += b.size();
         if (b.size() == kWakeUpLength && std::all_of(b.begin(), b.end(), [](uint8_t x) { return x == kWakeUpByte; })) {
             line.meaning = "wake-up (16 x 0xFF): the board is asked to reset";
-            if (updating && !finished)
+            if (RunGoesOn())
                 Warn("a new start: the update before stopped " + Where());
             StartUpdate(e.micros);
             neededMs = kWakeUpPauseMs;
@@ -298,6 +322,7 @@ private:
                 line.meaning = "loader 1, " + std::to_string(b.size()) + " bytes";
                 if (b.size() != kDownloadBlockSize)
                     Warn("loader 1 goes out as one block of " + std::to_string(kDownloadBlockSize) + " bytes");
+                tally.Loader1Sent(b.size() == kDownloadBlockSize);
                 neededMs = crystal ? crystal->loader1PauseMs : 0;
                 why = crystal ? "for loader 1 at crystal " + std::string(crystal->text) + "'s boot speed" : "";
                 request = Request::None;
@@ -315,6 +340,9 @@ private:
                 line.meaning = b.size() == kDownloadBlockSize
                                    ? "loader 2 block " + std::to_string(writesInRequest - 1)
                                    : "loader 2, last " + std::to_string(b.size()) + " bytes";
+                // Its body goes out in whole blocks and one shorter write at its end.
+                if (b.size() < kDownloadBlockSize)
+                    tally.Loader2Sent(true);
                 neededMs = kBlockPauseMs;
                 why = "after a block";
             }
@@ -332,7 +360,7 @@ private:
             neededMs = kBlockPauseMs;
             why = "after a block";
         } else {
-            line.meaning = updating ? "a write the board did not ask for" : "console bytes \"" + Printable(b, 40) + "\"";
+            line.meaning = RunGoesOn() ? "a write the board did not ask for" : "console bytes \"" + Printable(b, 40) + "\"";
         }
         CheckPause(e.micros);
         lastTx = LastWrite{e.micros, b.size(), neededMs, why};
@@ -343,6 +371,10 @@ private:
         const uint32_t code = LittleEndian32(b, 16), font = LittleEndian32(b, 20), bitmap = LittleEndian32(b, 24),
                        logo = LittleEndian32(b, 28), map = LittleEndian32(b, 32), reserve = LittleEndian32(b, 36);
         lengths = {{'C', code}, {'F', font}, {'B', bitmap}, {'E', logo}, {'A', map}};
+        std::array<uint32_t, 10> words{};
+        for (size_t i = 0; i < words.size(); ++i)
+            words[i] = LittleEndian32(b, 4 * i);
+        tally.HeaderSent(words);
         if (map == kEraseLength)
             line.meaning += ": erase the whole flash";
         else if (map != 0)
@@ -352,7 +384,7 @@ private:
                             std::to_string(bitmap) + ", logo " + std::to_string(logo) + " bytes";
         if (reserve)
             line.meaning += ", reserve program";
-        stage = Stage::Header;
+        stage = Stage::HeaderSent;
     }
 
     void DescribeSectionWrite(size_t size) {
@@ -373,6 +405,8 @@ private:
         line.meaning = text;
         if (haveHeader() && announced != kEraseLength && sectionOffset > announced)
             Warn("more than the " + std::to_string(announced) + " bytes the section header announced");
+        if (haveHeader() && announced != 0 && announced != kEraseLength && sectionOffset >= announced)
+            tally.SectionSent(sectionLetter, true);
     }
 
     bool haveHeader() const { return !lengths.empty(); }
@@ -387,6 +421,11 @@ private:
         updating = false;
         loader1Done = false;
         finished = false;
+        cancelled = false;
+        cancelledWhere.clear();
+        bootBaud = 0;
+        tally = ExchangeProgress(eraseNext ? ExchangeProgress::Kind::Erase : ExchangeProgress::Kind::Update);
+        eraseNext = false;
         stage = Stage::WokenUp;
         stageMicros = micros;
         request = Request::None;
@@ -406,7 +445,7 @@ private:
     void OnRx(const Event& e) {
         const auto& b = e.bytes;
         line.event = "RX " + Hex(b, kShownBytes);
-        if (!updating || finished) {
+        if (!RunGoesOn()) {
             line.meaning = "console text \"" + Printable(b, 60) + "\"";
             return;
         }
@@ -425,18 +464,24 @@ private:
         }
         const uint8_t r = b[0];
         if (IsReply(r)) {
+            // A byte that is no reply leaves the exchange where it stood.
             unanswered.clear();
             repeatedReply = false;
+            lastReply = r;
+            requestBytes = 0;
+            stageMicros = e.micros;
+            // The board asks on: it took loader 2 whole.
+            if (request == Request::Loader2 && writesInRequest >= 2)
+                tally.Loader2Sent(true);
         }
-        lastReply = r;
-        requestBytes = 0;
-        stageMicros = e.micros;
         switch (r) {
         case 'W':
             line.meaning = "'W': the boot code asks for loader 1";
             if (stage == Stage::AwaitingW)
                 line.meaning += ", " + Millis(e.micros - wakeUpMicros) + " after the wake-up";
             request = Request::Loader1;
+            stage = Stage::Loader1Sent;
+            loader1Done = false;
             return;
         case 'Z':
             line.meaning = "'Z': loader 1 runs and asks for loader 2" + after;
@@ -447,14 +492,20 @@ private:
         case 'S':
             line.meaning = "'S': loader 2 runs and asks for the section header" + after;
             request = Request::Header;
-            stage = Stage::Header;
+            stage = Stage::HeaderAsked;
             return;
         case 'D':
-            line.meaning = "'D': programming finished, the update is done";
+            tally.Finished();
             finished = true;
-            ++out.updatesFinished;
+            finishMicros = e.micros;
+            if (tally.Complete()) {
+                line.meaning = std::string("'D': programming finished, the ") + RunWord() + " is done";
+                ++out.updatesFinished;
+            } else {
+                line.meaning = "'D': the board reports finished";
+                Warn(tally.EarlyFinishText());
+            }
             request = Request::None;
-            stage = Stage::Idle;
             return;
         default: break;
         }
@@ -464,6 +515,7 @@ private:
                 Warn("the section header announced no " + std::string(name) + " bytes");
             request = Request::Section;
             stage = Stage::Section;
+            tally.SectionSent(r, false);
             sectionLetter = r;
             sectionOffset = 0;
             blocksSent = 0;
@@ -475,6 +527,7 @@ private:
             if (r <= progress)
                 Warn("progress did not advance");
             progress = r;
+            tally.ProgrammingReport(r);
             request = Request::None;
             stage = Stage::Programming;
             return;
@@ -490,8 +543,9 @@ private:
     }
 
     std::string Cause(std::string stopped) const;
+    const char* RunWord() const { return tally.RunKind() == ExchangeProgress::Kind::Erase ? "erase" : "update"; }
 
-    enum class Stage { Idle, WokenUp, AwaitingW, Loader1Sent, Loader2Sent, Header, Section, Programming };
+    enum class Stage { Idle, WokenUp, AwaitingW, Loader1Sent, Loader2Sent, HeaderAsked, HeaderSent, Section, Programming };
     struct LastWrite {
         int64_t micros;
         size_t size;
@@ -508,6 +562,13 @@ private:
     int64_t wireBusyUntil = 0;  // when the bytes written so far have all left the line
 
     bool updating = false, finished = false, loader1Done = false;
+    bool cancelled = false;      // the operator cancelled the run
+    bool eraseNext = false;      // an erase was logged: the next wake-up starts it
+    std::string cancelledWhere;  // where the run stood when it was cancelled
+    int64_t cancelMicros = 0, finishMicros = 0;
+    uint32_t bootBaud = 0;       // the speed the line listened at for 'W'
+    ExchangeProgress tally;      // what the run has reached, as the tool judges it
+    std::string openFailure;     // the box of a line that could not be opened
     uint64_t requestBytes = 0;  // written since the board's last reply
     Stage stage = Stage::Idle;
     int64_t stageMicros = 0, wakeUpMicros = 0;
@@ -528,14 +589,22 @@ private:
 };
 
 std::string Explainer::Verdict() const {
-    if (!updating)
+    if (!updating) {
+        if (!openFailure.empty())
+            return "No update in this trace: the line could not be opened (" + openFailure + ").";
         return stage == Stage::WokenUp ? "No update in this trace: the last wake-up (16 x 0xFF) was not followed by a reopen "
                                          "at a boot speed, so it was the \"reset\" console command."
                                        : "No update in this trace (no wake-up was sent).";
+    }
+    const std::string run = std::string("The ") + RunWord();
+    if (finished && tally.Complete())
+        return run + " finished: the board reported 'D' " + Seconds(finishMicros - wakeUpMicros) + " after the wake-up.";
     if (finished)
-        return "The update finished: the board reported 'D' " + Seconds(endMicros - wakeUpMicros) +
-               " after the wake-up.";
-    const std::string v = "The update stopped " + Where();
+        return run + " failed: " + tally.EarlyFinishText() + ".";
+    if (cancelled)
+        return "The operator cancelled the " + std::string(RunWord()) + " " + cancelledWhere + ", " +
+               Seconds(cancelMicros - wakeUpMicros) + " after the wake-up.";
+    const std::string v = run + " stopped " + Where();
     std::string decided = decision.empty() ? "" : " " + decision;
     if (lineErrors)
         decided += " The line reported " + std::to_string(lineErrors) +
@@ -556,9 +625,8 @@ std::string Explainer::Cause(std::string v) const {
             return v + ": the board answered the wake-up with bytes that are no reply (" + Hex(unanswered, kShownBytes) +
                    "), so nothing was answered; then nothing for " + Seconds(silence) +
                    ". Noise on the line, or a board at another speed (check the crystal).";
-        std::string speed = crystal ? std::to_string(baud) + " baud (crystal " + crystal->text + ")" : "its boot speed";
-        return v + ": the board never answered the wake-up: no 'W' in " + Seconds(endMicros - wakeUpMicros) + " at " +
-               speed + ". Check the board's power and cable, and that the crystal chosen is the board's.";
+        return v + ": the board never answered the wake-up: no 'W' in " + Seconds(endMicros - wakeUpMicros) +
+               ". Check the board's power and cable, and that the crystal chosen is the board's.";
     }
     v += ": no reply for " + Seconds(silence);
     if (lastReply)
@@ -568,10 +636,7 @@ std::string Explainer::Cause(std::string v) const {
         v += ". Loader 1 did not start: the crystal chosen is not the board's, or its loader-1 file is damaged";
         break;
     case Stage::Loader2Sent: v += ". Loader 2 did not start, or did not get all of its bytes"; break;
-    case Stage::Header:
-        if (requestBytes)
-            v += ". The board asked for no section after the header: it may have refused the sizes in it";
-        break;
+    case Stage::HeaderSent: v += ". The board asked for no section after the header: it may have refused the sizes in it"; break;
     case Stage::Section:
         v += Where().rfind("after the whole", 0) == 0 ? ". The board asked for nothing more after it"
                                                       : ". The board stopped in the middle of the data";
@@ -600,8 +665,10 @@ TraceExplanation ExplainTrace(std::string_view text) {
         ++lineNumber;
         const auto newline = text.find('\n', at);
         const bool complete = newline != std::string_view::npos;
-        const std::string_view line = text.substr(at, complete ? newline - at : std::string_view::npos);
+        std::string_view line = text.substr(at, complete ? newline - at : std::string_view::npos);
         at = complete ? newline + 1 : text.size();
+        if (complete && !line.empty() && line.back() == '\r')
+            line.remove_suffix(1);  // a trace copied through a Windows machine
         if (!complete)
             out.cutOff = true;
         if (line.empty())
@@ -620,12 +687,14 @@ TraceExplanation ExplainTrace(std::string_view text) {
             continue;
         }
         lastMicros = event->micros;
+        ++out.traceLines;
         explainer.Add(lineNumber, *event);
         if (!complete)
             out.lines.back().meaning += " (the last line, cut off: it may be incomplete)";
     }
     out.verdict = explainer.Verdict();
     out.lastUpdateStopped = explainer.UpdateStopped();
+    out.lastRunFinished = explainer.LastRunFinished();
     if (out.cutOff)
         out.verdict += " The trace ends in the middle of a line: the recording stopped there (a crash or a full disk).";
     if (!out.readToTheEnd)

@@ -165,6 +165,13 @@ TEST_F(EndToEnd, ALibraryThatCannotCarryTheRunIsRefusedBeforeTheBoardHearsAnythi
         {"the address file has no CodeBufSize",
          [&] { std::ofstream(lib + "/FlashAddrAssign.h", std::ios::trunc) << "#define FontBufSize 0x20000\n"; },
          "has no CodeBufSize"},
+        {"the address file gives a size in decimal, which the firmware's compiler reads otherwise",
+         [&] {
+             std::ofstream(lib + "/FlashAddrAssign.h", std::ios::trunc)
+                 << "#define CodeBufSize 0x80000\n#define FontBufSize 131072\n#define BmpBufSize 0x30000\n"
+                    "#define EsLogoPicBufSize 0x10000\n";
+         },
+         "FlashAddrAssign.h, line 2: FontBufSize is 131072, a decimal number"},
         {"the settings file is a folder",
          [&] { fs::remove(lib + "/M850T.ini"), fs::create_directory(lib + "/M850T.ini"); },
          "M850T.ini: is a folder, not a file"},

@@ -240,6 +240,34 @@ TEST_F(WireTraceTest, TheExplanationOfEachBoardFaultNamesIt) {
     }
 }
 
+// A board that says 'D' before it could have been flashed: the trace reader gives
+// the run the verdict the tool gave it, in the same words.
+TEST_F(WireTraceTest, AFinishTheBoardCouldNotHaveReachedReadsAsTheToolSaidIt) {
+    const std::vector<std::string> files = {Sample("code.s"), Sample("FONT.bin"), Sample("BITMAP.bin"), Sample("LOGO.bin")};
+    const struct {
+        const char* fault;
+        const char* missing;
+    } faults[] = {
+        {"early-d", "the board reported finished, but it never asked for loader 1, loader 2 and the section header"},
+        {"early-d-after-header", "the board reported finished, but it never asked for CODE, FONT, BITMAP and LOGO"},
+        {"skip-sections", "the board reported finished, but it never asked for FONT, BITMAP and LOGO"},
+    };
+    for (const auto& f : faults) {
+        SCOPED_TRACE(f.fault);
+        NoPause sleeper;
+        std::string said;
+        EXPECT_EQ(TracedUpdate({"--once", "--fault", f.fault, "--reply-gap-ms", "20", "--progress-gap-ms", "5"}, files,
+                               sleeper, "20", &said),
+                  1)
+            << said;
+        EXPECT_NE(said.find(std::string("Error: ") + f.missing + "\n"), std::string::npos) << said;
+        const TraceExplanation e = ExplainTrace(ReadText(Work("wire.trace")));
+        EXPECT_EQ(e.verdict, std::string("The update failed: ") + f.missing + ".") << FormatExplanation(e);
+        EXPECT_FALSE(e.lastRunFinished);
+        EXPECT_EQ(e.updatesFinished, 0);
+    }
+}
+
 TEST_F(WireTraceTest, PausesSpeedsAndDamageAreCalledOutInAHandWrittenTrace) {
     const std::string trace =
         "0.000000 OPEN /dev/ttyUSB 0 115200,N,8,1\n"

@@ -18,13 +18,13 @@
 namespace {
 
 const char* const kLayouts[] = {
-    "CodeBufSize 0x60000\nFontBufSize 0x40000\nBmpBufSize 0x20000\nEsLogoPicBufSize 0x20000\n",
+    "#define CodeBufSize 0x60000\n#define FontBufSize 0x40000\n#define BmpBufSize 0x20000\n#define EsLogoPicBufSize 0x20000\n",
     // Small regions, so that fuzzed files run into every limit.
-    "CodeBufSize 0x4000\nFontBufSize 0x2000\nBmpBufSize 0x1000\nEsLogoPicBufSize 0x800\n",
+    "#define CodeBufSize 0x4000\n#define FontBufSize 0x2000\n#define BmpBufSize 0x1000\n#define EsLogoPicBufSize 0x800\n",
     // The logo region in the very last block, its start near the image end.
-    "CodeBufSize 0x80000\nFontBufSize 0x40000\nBmpBufSize 0x3FFF0\nEsLogoPicBufSize 0x0\n",
+    "#define CodeBufSize 0x80000\n#define FontBufSize 0x40000\n#define BmpBufSize 0x3FFF0\n#define EsLogoPicBufSize 0x0\n",
     // Empty font and bitmap regions.
-    "CodeBufSize 0x1000\nFontBufSize 0x0\nBmpBufSize 0x0\nEsLogoPicBufSize 0x0\n",
+    "#define CodeBufSize 0x1000\n#define FontBufSize 0x0\n#define BmpBufSize 0x0\n#define EsLogoPicBufSize 0x0\n",
 };
 
 const uint32_t kMapSizes[] = {0x60000, 0x80000, 0x90000, 0xE0000, 0x70000, 0x5F001};

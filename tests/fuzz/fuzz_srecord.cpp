@@ -15,7 +15,7 @@ CFlashImage& Image() {
     static CFlashImage image(reporter);
     // A code region as large as FileBuf, so that every conversion is also placed.
     static const bool ready = image.ReadFlashAddrAssignText(
-        "CodeBufSize 0x80000\nFontBufSize 0x40000\nBmpBufSize 0x20000\nEsLogoPicBufSize 0x10000\n", "fuzz layout");
+        "#define CodeBufSize 0x80000\n#define FontBufSize 0x40000\n#define BmpBufSize 0x20000\n#define EsLogoPicBufSize 0x10000\n", "fuzz layout");
     Require(ready, "fuzz layout usable");
     return image;
 }

@@ -109,6 +109,37 @@ TEST(FileReplace, NewFilesFollowTheUmaskReplacedFilesKeepTheirMode) {
     }
 }
 
+// A file its user may not write is not replaced, as cp would not replace it,
+// although the folder would let a rename put a new file in its place; the pair
+// of a program and its header is then left whole.
+TEST(FileReplace, AFileTheUserMayNotWriteIsRefusedWithTheReason) {
+    ScratchDir dir;
+    ASSERT_EQ(::chmod(dir.Path().c_str(), 0777), 0);  // the folder lets anyone rename
+    WriteText(dir / "ro.bin", "mine");
+    ASSERT_EQ(::chmod((dir / "ro.bin").c_str(), 0444), 0);
+    WriteText(dir / "RmPgm.h", "header");
+    ASSERT_EQ(::chmod((dir / "RmPgm.h").c_str(), 0444), 0);
+    WriteText(dir / "prog.bin", "program");
+    ASSERT_EQ(::chmod((dir / "prog.bin").c_str(), 0666), 0);
+    const std::string failure = RunAsOrdinaryUser([&]() -> std::string {
+        std::string wrong;
+        const std::string cause = Write(dir / "ro.bin", "replaced");
+        if (cause != "Permission denied") wrong += "ro.bin: \"" + cause + "\"; ";
+        const std::string pair = WriteFilePairReplacing(dir / "prog.bin", reinterpret_cast<const uint8_t*>("new"), 3,
+                                                        dir / "RmPgm.h", reinterpret_cast<const uint8_t*>("new"), 3);
+        if (pair != dir / "RmPgm.h: Permission denied") wrong += "pair: \"" + pair + "\"; ";
+        if (Write(dir / "fresh.bin", "new") != "") wrong += "a new file in the folder was refused; ";
+        return wrong;
+    });
+    EXPECT_EQ(failure, "");
+    EXPECT_EQ(ReadText(dir / "ro.bin"), "mine");
+    EXPECT_EQ(LinkStatus(dir / "ro.bin").st_mode & 07777, 0444u);
+    EXPECT_EQ(ReadText(dir / "prog.bin"), "program");
+    EXPECT_EQ(ReadText(dir / "RmPgm.h"), "header");
+    EXPECT_EQ(ReadText(dir / "fresh.bin"), "new");
+    EXPECT_EQ(EntriesIn(dir.Path()), 4u);  // no temporary file left behind
+}
+
 // Opening a pipe for reading waits for a writer that never comes: the worker
 // would hang on an update file, a loader or the settings file named like that.
 TEST(UpdateFileOpen, PipesAndFoldersAreRefusedAtOnce) {

@@ -5,7 +5,9 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <grp.h>
 #include <stdexcept>
+#include <sys/wait.h>
 #include <unistd.h>
 
 ScratchDir::ScratchDir() {
@@ -39,6 +41,34 @@ std::vector<uint8_t> ReadBytes(const std::string& path) {
 std::string ReadText(const std::string& path) {
     std::vector<uint8_t> bytes = ReadBytes(path);
     return std::string(bytes.begin(), bytes.end());
+}
+
+std::string RunAsOrdinaryUser(const std::function<std::string()>& body) {
+    constexpr uid_t kNobody = 65534;
+    int report[2];
+    if (::pipe(report) != 0) return "no pipe";
+    std::fflush(nullptr);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(report[0]);
+        std::string failure;
+        if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0))
+            failure = "cannot become an ordinary user";
+        else
+            failure = body();
+        [[maybe_unused]] const ssize_t n = ::write(report[1], failure.data(), failure.size());
+        ::_exit(0);
+    }
+    ::close(report[1]);
+    std::string failure;
+    char buffer[256];
+    for (ssize_t n; (n = ::read(report[0], buffer, sizeof buffer)) > 0;) failure.append(buffer, static_cast<size_t>(n));
+    ::close(report[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        failure += " (the child ended abnormally, status " + std::to_string(status) + ")";
+    return failure;
 }
 
 bool FileExists(const std::string& path) { return std::filesystem::exists(path); }

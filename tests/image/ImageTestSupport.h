@@ -3,6 +3,7 @@
 // would be told, a scratch folder, and builders for the files the tool reads.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,11 @@ void WriteText(const std::string& path, const std::string& text);
 std::vector<uint8_t> ReadBytes(const std::string& path);
 std::string ReadText(const std::string& path);
 bool FileExists(const std::string& path);
+
+// Runs `body` in a child process as an ordinary user: as root (whom no file mode
+// stops) the child first becomes nobody. `body` returns what went wrong, or "".
+// The scratch folder a body works in must be open to that user.
+std::string RunAsOrdinaryUser(const std::function<std::string()>& body);
 
 // A flash address file with the four sizes as "#define Key 0x...." lines.
 std::string AddrAssignText(uint32_t code, uint32_t font, uint32_t bmp, uint32_t logo);

@@ -105,6 +105,46 @@ TEST_F(SaveCommand, MissingAddressFileFailsBeforeAnyFileIsRead) {
     EXPECT_FALSE(FileExists(dir / "out.bin"));
 }
 
+// An address file that the firmware's compiler reads otherwise, or that gives a
+// section no room, blames itself, and nothing is written.
+TEST_F(SaveCommand, AnAddressFileThatCannotBeTrustedStopsTheSave) {
+    const struct {
+        std::string layout;
+        std::string told;
+    } cases[] = {
+        {"#define CodeBufSize 0x20000\n#define FontBufSize 131072\n#define BmpBufSize 0x10000\n"
+         "#define EsLogoPicBufSize 0x10000\n",
+         "Error: Flash address file " + dir / "Lib/FlashAddrAssign.h" + ", line 2: FontBufSize is 131072, a decimal number"},
+        {AddrAssignText(0x20000, 0x20000, 0x10000, 0),
+         "Error: The flash address file " + dir / "Lib/FlashAddrAssign.h" +
+             " gives the logo region no room (EsLogoPicBufSize 0, line 5), so " + dir / "logo.bin" + " cannot be placed!"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.told);
+        WriteText(dir / "Lib/FlashAddrAssign.h", c.layout);
+        auto r = RunSave({"--output", dir / "out.bin", "--lib", dir / "Lib", dir / "font.bin", dir / "logo.bin"});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find(c.told), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("too large"), std::string::npos) << r.err;
+        EXPECT_FALSE(FileExists(dir / "out.bin"));
+    }
+}
+
+// As cp would: a file the user made read-only is not replaced behind their back.
+TEST_F(SaveCommand, AReadOnlyOutputIsRefusedWithTheReason) {
+    ASSERT_EQ(::chmod(dir.Path().c_str(), 0777), 0);
+    ASSERT_EQ(::chmod((dir / "Lib").c_str(), 0755), 0);
+    WriteText(dir / "ro.bin", "the operator's own map");
+    ASSERT_EQ(::chmod((dir / "ro.bin").c_str(), 0444), 0);
+    const std::string failure = RunAsOrdinaryUser([&]() -> std::string {
+        auto r = RunSave({"--output", dir / "ro.bin", "--lib", dir / "Lib", dir / "font.bin", dir / "logo.bin"});
+        const std::string told = "Error: Can't write file " + dir / "ro.bin" + ": Permission denied!\n";
+        return r.status == 1 && r.err == told ? "" : "status " + std::to_string(r.status) + ", said: " + r.err;
+    });
+    EXPECT_EQ(failure, "");
+    EXPECT_TRUE(ReadText(dir / "ro.bin") == "the operator's own map") << "the read-only file was replaced";
+}
+
 TEST_F(SaveCommand, UsageErrorsAndHelp) {
     EXPECT_EQ(RunSave({dir / "font.bin"}).status, 2);                        // no output
     EXPECT_EQ(RunSave({"--output", dir / "out.bin"}).status, 2);             // no file

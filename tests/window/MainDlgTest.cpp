@@ -98,7 +98,7 @@ TEST_F(WindowTest, FilesDroppedOnTheWindowOpenAsIfChosen) {
     EXPECT_TRUE(enter.isAccepted());
     QDropEvent drop(inside, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(dlg.get(), &drop);
-    ASSERT_TRUE(WaitForUi([&] { return Posts(WM_LOAD_FILE).size() == 2 && shared.BusyFlag == 0; }));
+    ASSERT_TRUE(WaitForUi([&] { return Posts(WM_LOAD_FILE).size() == 2 && !dlg->Busy(); }));
     EXPECT_EQ(Posts(WM_RESET_IMAGE).size(), 1u);
     EXPECT_TRUE(dlg->FileOpened());
     const auto log = Items(IDC_LOG);
@@ -114,7 +114,7 @@ TEST_F(WindowTest, ButtonsAnswerToTheirMnemonicsAndTheMenuCommandShowsTheAboutBo
     EXPECT_EQ(Button(IDC_OPENFILE)->shortcut(), QKeySequence("Alt+O"));
     EXPECT_EQ(Button(IDC_UPDATE)->shortcut(), QKeySequence("Alt+U"));
     dlg->OpenFiles({QString::fromStdString(Sample("FONT.bin"))});
-    ASSERT_TRUE(WaitForUi([&] { return dlg->FileOpened() && shared.BusyFlag == 0; }));
+    ASSERT_TRUE(WaitForUi([&] { return dlg->FileOpened() && !dlg->Busy(); }));
     Button(IDC_UPDATE)->click();
     EXPECT_EQ(Button(IDC_UPDATE)->shortcut(), QKeySequence("Alt+C"));
 

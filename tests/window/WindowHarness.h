@@ -151,7 +151,8 @@ protected:
         DropDown(id)->setCurrentIndex(index);
         emit DropDown(id)->activated(index);
     }
-    void WaitUntilIdle() { ASSERT_TRUE(WaitForUi([&] { return shared.BusyFlag == 0; })); }
+    // Every file asked for is in (BusyFlag alone drops between two files).
+    void WaitUntilIdle() { ASSERT_TRUE(WaitForUi([&] { return !dlg->Busy(); })); }
 
     fs::path work;
     TestPty pty;  // com1
