@@ -172,8 +172,10 @@ void StationPort::Handle(const SessionEvent& e) {
     case SessionEvent::Kind::MessageBox: {
         lastBox = OneLine(e.text);
         Note(e.caption + ": " + lastBox);
-        // Outside a board's run nobody else will read it (the line lost while re-arming).
-        if (phase != Phase::Waiting && phase != Phase::Flashing && phase != Phase::Opening)
+        // Outside a board's run nobody else will read it (the line lost while re-arming),
+        // unless it is the pull a replug re-arm waits for.
+        const bool awaitedPull = phase == Phase::Rearming && setup.rearm == RearmMode::Replug;
+        if (phase != Phase::Waiting && phase != Phase::Flashing && phase != Phase::Opening && !awaitedPull)
             station.PortProblem(index, e.caption + ": " + lastBox, false);
         return;
     }
@@ -348,8 +350,9 @@ void StationPort::Tick(Clock::time_point now) {
         if (!station.MayWake()) {
             if (session->CancelWhileWaiting())
                 Stop("");
-            else
+            else if (session->RunActive())
                 BoardBegan();  // the board answered just now: it is flashed to its end
+            // else the wait has just ended by itself: its end, still to be taken, decides
             return;
         }
         if (now >= nextWake) {
