@@ -19,13 +19,13 @@
 #include "cli/ExecutableFolder.h"
 #include "cli/FlashSession.h"
 #include "cli/Interrupts.h"
+#include "cli/RunResults.h"
 #include "cli/StationDisplay.h"
 #include "cli/TypedLines.h"
 #include "digest/Sha256.h"
 #include "engine/ResultsFile.h"
 #include "engine/Station.h"
 #include "protocol/Crystals.h"
-#include "serial/PortInventory.h"
 #include "settings/ProfileFile.h"
 #include "trace/TracePath.h"
 #include "trace/WireTrace.h"
@@ -456,16 +456,7 @@ int RunStationCommand(int argc, char** argv, const CommandContext& ctx) {
         ResultsFile* file = results.get();
         setup.keep = [file](const std::string& line, std::string& why) { return file->Append(line, why); };
     }
-    setup.adapter = [](const std::string& device) {
-        AdapterFacts facts;
-        if (const auto info = DescribeSerialDevice(device)) {
-            facts.vendor = info->manufacturer;
-            facts.model = info->product;
-            facts.serial = info->serialNumber;
-            facts.usbId = info->usbId;
-        }
-        return facts;
-    };
+    setup.adapter = AdapterOf;
     StationDisplay display(ctx.out, ctx.err, ctx.errIsTerminal, names);
     if (!o.traceDir.empty()) {
         const std::string folder = o.traceDir;

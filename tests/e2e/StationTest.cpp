@@ -434,4 +434,57 @@ TEST_F(StationLine, RearmByKeyWakesAPortsNextBoardOnlyWhenItsNumberIsTyped) {
     EXPECT_TRUE(one->HasEvent("board 2 KSTB-0002 woken"));
 }
 
+TEST_F(StationLine, UpdateAndEraseKeepARecordOfEachBoardToo) {
+    // One board: the record names what its flash was sent, as the board received it.
+    auto single = StartBoard({"--crystal", "27M", "--once", "--reply-gap-ms", "40", "--progress-gap-ms", "15"});
+    NoPause sleeper;
+    const CommandRun update = Command(RunUpdateCommand,
+                                      {"update", "--device", single->Device(), "--crystal", "27M", "--results",
+                                       Work("results.jsonl"), Sample("FONT.bin"), Sample("LOGO.bin")},
+                                      sleeper);
+    EXPECT_EQ(update.status, 0) << update.out << update.err;
+    EXPECT_EQ(single->Wait(), 0) << single->Report();
+    auto records = Records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0]["kind"].text, "update");
+    EXPECT_EQ(records[0]["result"].text, "passed");
+    EXPECT_EQ(records[0]["device"].text, single->Device());
+    EXPECT_EQ(records[0]["wire_sha256"].text, HashOf(Work("flash.bin.wire")));
+    EXPECT_EQ(records[0]["files"].items[1]["sha256"].text, HashOf(Sample("LOGO.bin")));
+
+    // Several boards, one of them absent: a record each, in the same file.
+    auto a = StartLine("ttyEraseA", 1, {"--off", "0"});
+    auto b = StartLine("ttyEraseB", 1, {"--off", "0"});
+    const CommandRun erase = Command(RunEraseCommand,
+                                     {"erase", "--crystal", "27M", "--timeout", "10", "--results", Work("results.jsonl"),
+                                      "--device", Work("ttyEraseA"), "--device", Work("ttyEraseB"), "--device",
+                                      "/dev/kestrel-absent"},
+                                     sleeper);
+    EXPECT_EQ(erase.status, 1) << erase.out << erase.err;
+    records = Records();
+    ASSERT_EQ(records.size(), 4u) << erase.out << erase.err;
+    std::map<std::string, std::string> results;
+    for (size_t i = 1; i < 4; ++i) {
+        EXPECT_EQ(records[i]["kind"].text, "erase");
+        EXPECT_TRUE(records[i]["files"].items.empty());
+        results[records[i]["device"].text] = records[i]["result"].text;
+    }
+    EXPECT_EQ(results[Work("ttyEraseA")], "passed");
+    EXPECT_EQ(results[Work("ttyEraseB")], "passed");
+    EXPECT_EQ(results["/dev/kestrel-absent"], "failed");
+
+    // A refused file touches no board and records none; the results may not replace an input.
+    std::vector<uint8_t> odd(100, 0x11);
+    odd.back() = 'D';
+    WriteFile(Work("odd.bin"), odd);
+    const CommandRun refused = Command(
+        RunUpdateCommand, {"update", "--device", Work("ttyEraseA"), "--results", Work("results.jsonl"), Work("odd.bin")}, sleeper);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(Records().size(), 4u);
+    const CommandRun over = Command(
+        RunUpdateCommand, {"update", "--device", Work("ttyEraseA"), "--results", Sample("FONT.bin"), Sample("FONT.bin")}, sleeper);
+    EXPECT_EQ(over.status, 1);
+    EXPECT_NE(over.err.find("which this run uses"), std::string::npos) << over.err;
+}
+
 }  // namespace
