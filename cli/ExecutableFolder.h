@@ -1,5 +1,3 @@
 #pragma once
-#include <string>
-
-// The folder that holds the running executable, without a trailing separator.
-std::string ExecutableFolder();
+// The folder of the running executable: a platform piece of its own.
+#include "platform/ExecutableFolder.h"

@@ -29,7 +29,7 @@ FlashSession::FlashSession(SessionOptions o, ISleeper& sleeper, IRunOutput& out,
     shared.LibFolder = library.SearchFolders().back();  // the shipped folder, or --lib
     shared.FindLibraryFile = [library](const std::string& name) { return library.Find(name); };
     shared.ReserveProgram = options.reserve ? 1 : 0;
-    settings = OperatorSettings::Load(std::filesystem::path(library.SettingsFileToRead()).parent_path());
+    settings = OperatorSettings::Load(std::filesystem::path(library.SettingsFileToRead()).parent_path().string());
 
     DeviceResolver resolver;
     if (!options.device.empty()) {

@@ -13,6 +13,17 @@ namespace fs = std::filesystem;
 
 namespace {
 
+#ifdef _WIN32
+const char* const kPortsHelp =
+    "usage: kestrel-cli ports [--lib DIR]\n"
+    "Lists the COM ports Windows knows (\\\\.\\COMn): the COM number each has in the settings\n"
+    "file ([PORTS] comN=, else COM n is \\\\.\\COMn), and what the system knows of it (driver,\n"
+    "maker, adapter name, USB id). Whether another program holds a port shows only when\n"
+    "it is opened.\n"
+    "  --lib DIR   library folder whose settings file maps the COM numbers\n"
+    "Nothing is opened, so a board being flashed by another program is not disturbed.\n";
+const char* const kNoPorts = "No COM ports found. A USB serial adapter shows up as a COM port once plugged in.\n";
+#else
 const char* const kPortsHelp =
     "usage: kestrel-cli ports [--lib DIR]\n"
     "Lists the serial devices present (/dev/ttyUSB*, /dev/ttyACM* and the /dev/ttyS* ports\n"
@@ -21,14 +32,17 @@ const char* const kPortsHelp =
     "number, USB id), and whether you may open it - and if not, why.\n"
     "  --lib DIR   library folder whose settings file maps the COM numbers\n"
     "Nothing is opened, so a board being flashed by another program is not disturbed.\n";
+const char* const kNoPorts =
+    "No serial devices found. A USB serial adapter shows up as /dev/ttyUSB<n> or "
+    "/dev/ttyACM<n> once plugged in.\n";
+#endif
 
 }  // namespace
 
 void PrintPorts(const std::vector<SerialPortInfo>& ports, const OperatorSettings& settings,
                 const std::string& settingsFile, std::ostream& out) {
     if (ports.empty()) {
-        out << "No serial devices found. A USB serial adapter shows up as /dev/ttyUSB<n> or "
-               "/dev/ttyACM<n> once plugged in.\n";
+        out << kNoPorts;
         return;
     }
     size_t deviceWidth = 0;

@@ -1,6 +1,5 @@
 #include "cli/TraceCommand.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +8,7 @@
 #include <iostream>
 #include <string>
 
+#include "platform/ReadOnlyFile.h"
 #include "trace/TraceReader.h"
 
 namespace {
@@ -47,7 +47,7 @@ int RunTraceCommand(int argc, char** argv) {
     const std::string path = argv[1];
     // Opened without waiting (a FIFO without a writer would hold the open for ever)
     // and judged by what was opened, so that a link leads to what it names.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    const int fd = OpenReadOnlyFile(path);
     if (fd < 0)
         return CannotRead(path, std::string(": cannot be read: ") + std::strerror(errno));
     struct stat st {};

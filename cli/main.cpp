@@ -1,5 +1,4 @@
 // kestrel-cli: the headless front end for scripts and factory lines.
-#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -52,7 +51,6 @@ int main(int argc, char** argv) {
     // A station stops waking boards at the first Ctrl-C, cancels at the second and
     // quits at the third; every other command cancels, then quits.
     InstallInterruptHandlers(interrupts, command == "station" ? 3 : 2);
-    signal(SIGPIPE, SIG_IGN);
 
     RealSleeper sleeper;
     const CommandContext context{sleeper, STDIN_FILENO, std::cout, std::cerr, isatty(STDERR_FILENO) == 1, interrupts};

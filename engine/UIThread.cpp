@@ -1,9 +1,8 @@
 #include "engine/UIThread.h"
 
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <future>
+
+#include "platform/ThreadId.h"
 
 
 namespace {
@@ -63,7 +62,7 @@ void CUIThread::Start() {
     auto published = std::make_shared<std::promise<void>>();
     auto started = published->get_future();
     thread = std::thread([this, published] {
-        shared.WorkerThreadId = static_cast<uint32_t>(syscall(SYS_gettid));
+        shared.WorkerThreadId = CurrentThreadId();
         published->set_value();
         InitInstance();
         Run();
@@ -77,7 +76,7 @@ void CUIThread::InitInstance() {
     // layout, nothing armed.
     PortNumber = 1;
     if (shared.WorkerThreadId == 0)
-        shared.WorkerThreadId = static_cast<uint32_t>(syscall(SYS_gettid));
+        shared.WorkerThreadId = CurrentThreadId();
     Comm->SetNotifyThread(&queue);
     image.ReadFlashAddrAssign(shared.LibraryFile("FlashAddrAssign.h"));
     if (preparedImage && image.LayoutUsable())

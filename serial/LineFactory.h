@@ -21,5 +21,6 @@ std::unique_ptr<ISerialLine> MakeSerialLine(DeviceResolver resolver = {});
 // A factory of such lines, all resolving port numbers alike.
 LineFactory SerialLineFactory(DeviceResolver resolver = {});
 
-// The device of COM port n when nothing maps it: /dev/ttyS<n-1> here.
+// The device of COM port n when nothing maps it: /dev/ttyS<n-1> on Linux, \\.\COMn
+// on Windows.
 std::string DefaultDeviceForPort(uint32_t portNumber);

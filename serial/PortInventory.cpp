@@ -214,20 +214,3 @@ std::optional<SerialPortInfo> DescribeSerialDevice(const std::string& path, cons
     DescribeOrigin(port, entry, setup);
     return port;
 }
-
-std::string DescribePortOrigin(const SerialPortInfo& port) {
-    std::string text;
-    const auto add = [&](const std::string& part) {
-        if (!part.empty())
-            text += (text.empty() ? "" : ", ") + part;
-    };
-    add(port.driver);
-    std::string maker = port.manufacturer;
-    if (!port.product.empty())
-        maker += (maker.empty() ? "" : " ") + port.product;
-    add(maker);
-    if (!port.serialNumber.empty())
-        add("serial " + port.serialNumber);
-    add(port.usbId);
-    return text;
-}

@@ -19,6 +19,7 @@ struct SerialPortInfo {
     std::string whyNot;        // empty when mayOpen
 };
 
+#ifndef _WIN32
 // Where to look and who is asking; the defaults are this machine and this process.
 // Tests point the roots at a tree of their own and pretend to be an ordinary user.
 struct PortInventorySetup {
@@ -31,9 +32,16 @@ struct PortInventorySetup {
     pid_t self;                 // a port this program holds is no other program's
     PortInventorySetup();       // takes uid, groups and pid from this process
 };
+#else
+// Windows lists what its device manager knows of the ports; there is nowhere else to
+// look.
+struct PortInventorySetup {};
+#endif
 
 // ttyUSB*, ttyACM* and the ttyS* ports with a real UART behind them, in name order
-// (ttyS2 before ttyS10).
+// (ttyS2 before ttyS10). On Windows: the COM ports the system lists (device \\.\COMn),
+// in number order, with the adapter's name, maker and USB id where they are known;
+// whether another program holds one shows only when it is opened.
 std::vector<SerialPortInfo> ListSerialPorts(const PortInventorySetup& setup = {});
 
 // What sysfs knows of the device behind `path` (a /dev/serial/by-id/... link, or the

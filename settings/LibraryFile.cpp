@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "image/UpdateFile.h"
+#include "platform/ErrorText.h"
 
 namespace {
 
@@ -13,10 +14,7 @@ std::string DescribeOpenFailure(int error) {
     case EISDIR: return "is a folder, not a file";
     case EINVAL: return "is not a regular file (a device, a pipe or a socket)";
     case EACCES: return "permission denied";
-    default: {
-        char buffer[128];
-        return ::strerror_r(error, buffer, sizeof buffer);
-    }
+    default: return ErrorText(error);
     }
 }
 

@@ -1,6 +1,5 @@
 #include "settings/LibraryPaths.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -8,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/NewFile.h"
 #include "settings/ProfileFile.h"
 
 namespace fs = std::filesystem;
@@ -37,15 +37,10 @@ bool CopyFileAtomically(const std::string& from, const std::string& to, std::str
         return false;
     }
     // A settings file made but lost on power failure would silently bring the
-    // defaults back: flush it before it takes the name.
-    const int fd = ::open(temporary.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd >= 0) {
-        fsync(fd);
-        ::close(fd);
-    }
-    // link() fails when another instance made the file meanwhile: theirs stays.
-    if (::link(temporary.c_str(), to.c_str()) != 0 && errno != EEXIST) {
-        error = ErrorText("create", to, errno);
+    // defaults back: it is on disk before it takes the name. Another instance that
+    // made the file meanwhile keeps its own.
+    if (const std::string cause = PlaceNewFile(temporary, to); !cause.empty()) {
+        error = "cannot create " + to + ": " + cause;
         fs::remove(temporary, ec);
         return false;
     }
@@ -95,7 +90,7 @@ std::string LibraryPaths::SettingsFileToRead() const {
 bool LibraryPaths::PrepareSettingsForWrite(std::string& error) const {
     if (settingsFile == shippedSettings || Exists(settingsFile))
         return true;
-    const std::string folder = fs::path(settingsFile).parent_path();
+    const std::string folder = fs::path(settingsFile).parent_path().string();
     std::error_code ec;
     fs::create_directories(folder, ec);
     if (ec) {

@@ -3,7 +3,10 @@
 # and a ThreadSanitizer build, then the fuzzers of the image code for a fixed time.
 # The window's tests run offscreen in all three builds; the plain build also starts
 # the real window in a virtual X display (Xvfb), presses Alt+U and has the virtual
-# board flashed through it. Ends with CTest's summary over all three builds.
+# board flashed through it. A Windows stage follows the plain build: kestrel-cli.exe
+# and the Windows tests, cross-built with mingw-w64, run under Wine against the
+# virtual board and ptys mapped to COM ports (tools/windows-stage.sh). Ends with
+# CTest's summary over all three Linux builds.
 #
 #   tools/run-tests.sh [FUZZ_SECONDS]     (default 60 per fuzz target)
 set -euo pipefail
@@ -18,6 +21,8 @@ configure() {  # folder, extra cmake arguments
   cmake --build "build/$1" -j2
 }
 configure plain -DCMAKE_BUILD_TYPE=RelWithDebInfo
+windows=0
+tools/windows-stage.sh || windows=1
 configure asan -DCMAKE_BUILD_TYPE=Debug -DKESTREL_SANITIZE=asan
 configure tsan -DCMAKE_BUILD_TYPE=Debug -DKESTREL_SANITIZE=tsan
 
@@ -40,4 +45,5 @@ export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 status=0
 ctest --test-dir build/all --output-on-failure -j2 --timeout 600 || status=$?
 [[ $as_operator -eq 0 ]] || { echo "The serial or end-to-end tests failed as an ordinary user (see above)."; exit 1; }
+[[ $windows -eq 0 ]] || { echo "The Windows stage failed (see its summary above)."; exit 1; }
 exit $status

@@ -5,6 +5,7 @@
 #
 #   tools/setup-deps.sh            everything the build and all tests need
 #   tools/setup-deps.sh --build    only what building the programs needs (the demo)
+#   tools/setup-deps.sh --windows  only what the Windows build and its tests need
 set -euo pipefail
 
 packages=(
@@ -13,7 +14,13 @@ packages=(
   qt6-base-dev qt6-svg-dev                # the operator's window (Qt 6 Widgets, its SVG art)
   fonts-wqy-microhei fonts-dejavu-core    # fonts for the window's Chinese and Latin texts
 )
-if [[ ${1:-} != --build ]]; then
+# The Windows build (mingw-w64, posix threads) and its tests under Wine; strace shows
+# that no test opens a real serial device; zip packs kestrel-cli.exe for Windows.
+windows=(cmake ninja-build g++-mingw-w64-x86-64-posix wine wine64 strace zip)
+if [[ ${1:-} == --windows ]]; then
+  packages=("${windows[@]}")
+elif [[ ${1:-} != --build ]]; then
+  packages+=("${windows[@]}")
   packages+=(
     clang libclang-rt-14-dev                # fuzzers and their sanitizer runtime
     srecord binutils binutils-arm-none-eabi # S-record tools the image tests compare against

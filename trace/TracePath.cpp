@@ -1,10 +1,8 @@
 #include "trace/TracePath.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cctype>
+
+#include "platform/FileFacts.h"
 
 namespace {
 
@@ -13,15 +11,7 @@ constexpr const char* kTraceStart = " NOTE trace began ";
 constexpr size_t kFirstLineBytes = 128;
 
 std::string FirstLine(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0)
-        return {};
-    char buffer[kFirstLineBytes];
-    const ssize_t got = ::read(fd, buffer, sizeof buffer);
-    ::close(fd);
-    if (got <= 0)
-        return {};
-    std::string text(buffer, static_cast<size_t>(got));
+    const std::string text = FileStart(path, kFirstLineBytes);
     return text.substr(0, text.find('\n'));
 }
 
@@ -43,19 +33,18 @@ bool BeginsLikeATrace(const std::string& line) {
 std::string TracePathProblem(const std::string& path, const std::vector<std::string>& inputs) {
     if (path.empty())
         return "no file is named";
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0)
+    const FileFacts facts = LookAtFile(path);
+    if (!facts.exists)
         return "";  // a new file (a folder that is missing shows when it is made)
     for (const std::string& input : inputs) {
-        struct stat other {};
-        if (::stat(input.c_str(), &other) == 0 && other.st_dev == st.st_dev && other.st_ino == st.st_ino)
+        if (SameFile(LookAtFile(input), facts))
             return "it is " + input + ", which this run reads; a trace would overwrite it";
     }
-    if (S_ISDIR(st.st_mode))
+    if (facts.folder)
         return "it is a folder";
-    if (!S_ISREG(st.st_mode))
+    if (!facts.regular)
         return "it is no regular file (a device, a pipe or a socket)";
-    if (st.st_size == 0 || BeginsLikeATrace(FirstLine(path)))
+    if (facts.size == 0 || BeginsLikeATrace(FirstLine(path)))
         return "";
     return "it is a file that holds something other than a wire trace, and a trace would replace it; name a new file";
 }

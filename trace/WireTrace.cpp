@@ -1,12 +1,13 @@
 #include "trace/WireTrace.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <charconv>
 #include <cstring>
 #include <ctime>
+
+#include "platform/WriteOnlyFile.h"
 
 namespace {
 
@@ -84,7 +85,7 @@ std::string EscapeTraceNote(std::string_view text) {
 std::shared_ptr<WireTrace> WireTrace::Create(const std::string& path, std::string& error) {
     // Written in place rather than swapped in at the end: the point of a trace is what
     // it holds when the run dies half-way.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0644);
+    const int fd = OpenWriteOnlyFile(path);
     if (fd < 0) {
         error = path + ": " + std::strerror(errno);
         return nullptr;

@@ -5,16 +5,36 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
-#include <grp.h>
 #include <stdexcept>
+#ifdef _WIN32
+#include <random>
+#else
+#include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
+#ifdef _WIN32
+// Windows has no mkdtemp: a folder of a random name, never one already taken.
+ScratchDir::ScratchDir() {
+    std::random_device seed;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const auto candidate = std::filesystem::temp_directory_path() / ("kestrel-image-" + std::to_string(seed()));
+        std::error_code error;
+        if (std::filesystem::create_directory(candidate, error)) {
+            path = candidate.string();
+            return;
+        }
+    }
+    throw std::runtime_error("cannot make a scratch folder");
+}
+#else
 ScratchDir::ScratchDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "kestrel-image-XXXXXX").string();
     if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
     path = pattern;
 }
+#endif
 
 ScratchDir::~ScratchDir() {
     std::error_code ignored;
@@ -43,6 +63,7 @@ std::string ReadText(const std::string& path) {
     return std::string(bytes.begin(), bytes.end());
 }
 
+#ifndef _WIN32  // the image tests built for Windows change no user
 std::string RunAsOrdinaryUser(const std::function<std::string()>& body) {
     constexpr uid_t kNobody = 65534;
     int report[2];
@@ -70,6 +91,7 @@ std::string RunAsOrdinaryUser(const std::function<std::string()>& body) {
         failure += " (the child ended abnormally, status " + std::to_string(status) + ")";
     return failure;
 }
+#endif
 
 bool FileExists(const std::string& path) { return std::filesystem::exists(path); }
 

@@ -1,4 +1,4 @@
-#include "cli/ExecutableFolder.h"
+#include "platform/ExecutableFolder.h"
 
 #include <unistd.h>
 

@@ -1,7 +1,12 @@
-#include "cli/Interrupts.h"
+#include "platform/Interrupts.h"
 
 #include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
+
+struct InterruptsHeldBack::Saved {
+    sigset_t mask;
+};
 
 namespace {
 
@@ -32,11 +37,12 @@ void InstallInterruptHandlers(std::atomic<int>& counter, int quitAt) {
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);
 }
 
-InterruptsHeldBack::InterruptsHeldBack() {
+InterruptsHeldBack::InterruptsHeldBack() : previous(std::make_unique<Saved>()) {
     const sigset_t set = InterruptSignals();
-    pthread_sigmask(SIG_BLOCK, &set, &previous);
+    pthread_sigmask(SIG_BLOCK, &set, &previous->mask);
 }
 
-InterruptsHeldBack::~InterruptsHeldBack() { pthread_sigmask(SIG_SETMASK, &previous, nullptr); }
+InterruptsHeldBack::~InterruptsHeldBack() { pthread_sigmask(SIG_SETMASK, &previous->mask, nullptr); }
