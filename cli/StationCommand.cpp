@@ -1,8 +1,6 @@
 #include "cli/StationCommand.h"
 
-#include <fcntl.h>
 #include <getopt.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -25,6 +23,8 @@
 #include "digest/Sha256.h"
 #include "engine/ResultsFile.h"
 #include "engine/Station.h"
+#include "platform/AppendFile.h"
+#include "platform/FileFacts.h"
 #include "protocol/Crystals.h"
 #include "settings/ProfileFile.h"
 #include "trace/TracePath.h"
@@ -285,41 +285,28 @@ std::string FolderProblem(const std::string& folder) {
 
 // A board's log joins the port's log file; "" or why it could not.
 std::string AppendText(const std::string& path, const std::string& text) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
+    const int fd = OpenAppendFile(path);
     if (fd < 0)
         return std::strerror(errno);
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return "it is no regular file";
-    }
-    size_t written = 0;
-    while (written < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            const int e = n < 0 ? errno : ENOSPC;
-            ::close(fd);
-            return std::strerror(e);
-        }
-        written += static_cast<size_t>(n);
-    }
-    ::close(fd);
-    return "";
+    std::string why;
+    if (!LookAtFile(path).regular)
+        why = "it is no regular file";
+    else if (const int failure = AppendWhole(fd, text.data(), text.size()); failure != 0)
+        why = std::strerror(failure);
+    CloseAppendFile(fd);
+    return why;
 }
 
 // The path of a port's log or trace files must not name an input or a non-regular file.
 std::string OutputFileProblem(const std::string& path, const std::vector<std::string>& inputs) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0)
+    const FileFacts file = LookAtFile(path);
+    if (!file.exists)
         return "";
     for (const std::string& input : inputs) {
-        struct stat other {};
-        if (::stat(input.c_str(), &other) == 0 && other.st_dev == st.st_dev && other.st_ino == st.st_ino)
+        if (SameFile(file, LookAtFile(input)))
             return "it is " + input + ", which this run uses";
     }
-    return S_ISREG(st.st_mode) ? "" : "it is no regular file";
+    return file.regular ? "" : "it is no regular file";
 }
 
 int Status(const StationOutcome& outcome, bool interrupted) {

@@ -1,11 +1,12 @@
 #include "digest/Sha256.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+
+#include "platform/ReadOnlyFile.h"
 
 namespace {
 
@@ -121,7 +122,7 @@ Sha256::Digest Sha256::Of(const void* bytes, size_t count) {
 }
 
 bool Sha256OfFile(const std::string& path, Sha256::Digest& digest, std::string& error) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    const int fd = OpenReadOnlyFile(path);
     if (fd < 0) {
         error = std::strerror(errno);
         return false;

@@ -1,10 +1,10 @@
 #include "engine/StationPort.h"
 
-#include <sys/stat.h>
 #include <time.h>
 
 #include <cstdio>
 
+#include "platform/FileFacts.h"
 #include "protocol/Crystals.h"
 #include "trace/WireTrace.h"
 
@@ -83,10 +83,7 @@ void StationPort::Start() {
     nextTry = Clock::now();
 }
 
-bool StationPort::DeviceThere() const {
-    struct stat st {};
-    return ::stat(setup.devices[index].c_str(), &st) == 0;
-}
+bool StationPort::DeviceThere() const { return LookAtFile(setup.devices[index]).exists; }
 
 void StationPort::Note(const std::string& line) { log += LogTime() + "  " + line + "\n"; }
 
