@@ -47,7 +47,7 @@ std::vector<SerialPortInfo> ListSerialPorts(const PortInventorySetup& setup = {}
 // What sysfs knows of the device behind `path` (a /dev/serial/by-id/... link, or the
 // device itself): its driver and USB vendor, model and serial number. Nothing is
 // opened and no other program is looked for; nothing for a device sysfs does not
-// list (a pty).
+// list (a pty). On Windows: what the port list knows of that COM port.
 std::optional<SerialPortInfo> DescribeSerialDevice(const std::string& path, const PortInventorySetup& setup = {});
 
 // "ftdi_sio, FTDI FT232R USB UART, serial A1B2C3, 0403:6001" - what is known, for a list
