@@ -214,3 +214,13 @@ std::string WriteFilePairReplacing(const std::string& firstPath, const uint8_t* 
     SyncFolderOf(second.target.path);
     return "";
 }
+
+std::string ReplacingProblem(const std::string& path) {
+    // A trial of the save itself, short of the rename: the same target, the same
+    // temporary file beside it, with a block of data that must reach the disk.
+    static const std::vector<uint8_t> probe(4096, 0);
+    Replacement r;
+    std::string problem = Prepare(path, probe.data(), probe.size(), r);
+    if (problem.empty()) ::unlink(r.temporary.c_str());
+    return problem;
+}

@@ -19,3 +19,9 @@ std::string WriteFileReplacing(const std::string& path, const uint8_t* data, siz
 // Returns "" on success, else the cause, beginning with the path it concerns.
 std::string WriteFilePairReplacing(const std::string& firstPath, const uint8_t* firstData, size_t firstSize,
                                    const std::string& secondPath, const uint8_t* secondData, size_t secondSize);
+
+// Why a WriteFileReplacing to `path` could not be made now ("" when it could): the
+// same checks of the target, and a trial file beside it that must take a block of
+// data and reach the disk (a missing folder, one the user may not write in, or a full
+// disk shows here). Nothing at `path` is touched.
+std::string ReplacingProblem(const std::string& path);

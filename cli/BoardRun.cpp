@@ -3,6 +3,9 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -16,8 +19,10 @@
 #include "cli/RunOutput.h"
 #include "cli/Interrupts.h"
 #include "cli/MultiBoardDisplay.h"
+#include "cli/RunChecks.h"
 #include "cli/RunResults.h"
-#include "atomicfile/AtomicFile.h"
+#include "platform/WriteOnlyFile.h"
+#include "trace/TracePath.h"
 #include "trace/WireTrace.h"
 
 namespace {
@@ -38,6 +43,44 @@ std::string TimeStamp() {
     return s.str();
 }
 
+// One board's log, written as its lines happen, one write per line: what a crash, a
+// second Ctrl-C or a hang-up leaves is what went before, and a full disk shows at once.
+// Only the board's own thread writes it.
+class BoardLog {
+public:
+    static std::unique_ptr<BoardLog> Create(const std::string& path, std::string& why) {
+        const int fd = OpenWriteOnlyFile(path);
+        if (fd < 0) {
+            why = std::strerror(errno);
+            return nullptr;
+        }
+        return std::unique_ptr<BoardLog>(new BoardLog(fd));
+    }
+    ~BoardLog() { ::close(fd); }
+    BoardLog(const BoardLog&) = delete;
+    BoardLog& operator=(const BoardLog&) = delete;
+
+    void Write(const std::string& text) {
+        const char* data = text.data();
+        size_t left = text.size();
+        while (healthy && left > 0) {
+            const ssize_t n = ::write(fd, data, left);
+            if (n < 0 && errno == EINTR)
+                continue;
+            healthy = n > 0;
+            if (n > 0)
+                data += n, left -= static_cast<size_t>(n);
+        }
+    }
+    void Line(const std::string& line) { Write(TimeStamp() + "  " + line + "\n"); }
+    bool Healthy() const { return healthy; }
+
+private:
+    explicit BoardLog(int fd) : fd(fd) {}
+    const int fd;
+    bool healthy = true;
+};
+
 // One board of the run: its session reports from the board's own thread, and what it
 // reports goes to the display and into the board's log.
 struct Board : IRunOutput {
@@ -57,7 +100,10 @@ struct Board : IRunOutput {
         }
     }
     void Progress(int percent) override { display.Progress(index, percent); }
-    void Record(const std::string& line) { log += TimeStamp() + "  " + line + "\n"; }
+    void Record(const std::string& line) {
+        if (log)
+            log->Line(line);
+    }
 
     // The verdict in the table's words.
     std::string Result() const {
@@ -78,7 +124,8 @@ struct Board : IRunOutput {
     const size_t index;
     const std::string device, name;
     MultiBoardDisplay& display;
-    std::string log;
+    std::unique_ptr<BoardLog> log;     // --log-dir: this board's log
+    std::string logPath;
     std::shared_ptr<WireTrace> trace;  // this board's wire trace, if one is recorded
     int status = FlashSession::kFailed;
     bool recorded = true;  // its record is in the results file, when one is kept
@@ -111,6 +158,7 @@ void RunBoard(Board& board, const BoardRunRequest& request, const std::shared_pt
         }
     }  // the worker has quit and its last words are in
     board.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    board.Record("result: " + board.Result());
     board.display.Ended(board.index, board.Result());
 }
 
@@ -131,21 +179,58 @@ void PrintSummary(const std::vector<std::unique_ptr<Board>>& boards, std::ostrea
     out << std::flush;
 }
 
-// Each board's log is written whole once its run is over, through the atomic writer:
-// a run that ends early leaves the previous log as it was, never half of a new one.
-bool WriteLogs(const std::vector<std::unique_ptr<Board>>& boards, const BoardRunRequest& request, std::ostream& err) {
-    bool all = true;
+std::string LogPath(const BoardRunRequest& request, const Board& board) {
+    return (std::filesystem::path(request.logDir) / BoardFileName(board.name, ".log")).string();
+}
+
+std::string TracePath(const BoardRunRequest& request, const Board& board, bool folder) {
+    return folder ? (std::filesystem::path(request.trace) / BoardFileName(board.name, ".trace")).string()
+                  : request.trace;
+}
+
+// Why a trace or a log of the run would destroy what it is written over: a file the run
+// reads, a device, a folder, or (for a trace) a file that is no earlier trace. Checked
+// for every board before anything is made.
+std::string PathsProblem(const std::vector<std::unique_ptr<Board>>& boards, const BoardRunRequest& request) {
+    const std::vector<std::string> inputs = RunInputs(request.session, request.devices, request.files);
+    const bool folder = boards.size() > 1;
+    std::error_code error;
+    if (!request.trace.empty() && folder && std::filesystem::exists(request.trace, error) &&
+        !std::filesystem::is_directory(request.trace, error))
+        return "the trace folder " + request.trace + " is not a folder (several boards record one trace each in it)";
+    std::vector<std::string> written = inputs;
     for (const auto& b : boards) {
-        const std::string text = "Kestrel " + std::string(request.erase ? "erase" : "update") + " of " + b->device +
-                                 "\n" + b->log + TimeStamp() + "  result: " + b->Result() + "\n";
-        const std::string path = (std::filesystem::path(request.logDir) / BoardFileName(b->name, ".log")).string();
-        const std::string cause = WriteFileReplacing(path, reinterpret_cast<const uint8_t*>(text.data()), text.size());
-        if (!cause.empty()) {
-            err << "Error: cannot write the log " << path << ": " << cause << "\n";
-            all = false;
+        if (request.trace.empty())
+            break;
+        const std::string path = TracePath(request, *b, folder);
+        if (const std::string problem = TracePathProblem(path, inputs); !problem.empty())
+            return "cannot record the wire trace in " + path + ": " + problem;
+        written.push_back(path);
+    }
+    for (const auto& b : boards) {
+        if (request.logDir.empty())
+            break;
+        if (const std::string problem = LogPathProblem(LogPath(request, *b), written); !problem.empty())
+            return "cannot write the log " + LogPath(request, *b) + ": " + problem;
+    }
+    return "";
+}
+
+// Each board's log is made, its first line written, before any board is touched.
+bool StartLogs(std::vector<std::unique_ptr<Board>>& boards, const BoardRunRequest& request, std::ostream& err) {
+    for (auto& b : boards) {
+        std::string why;
+        b->logPath = LogPath(request, *b);
+        b->log = BoardLog::Create(b->logPath, why);
+        if (b->log)
+            b->log->Write("Kestrel " + std::string(request.erase ? "erase" : "update") + " of " + b->device + "\n");
+        if (!b->log || !b->log->Healthy()) {
+            err << "Error: cannot write the log " << b->logPath << ": " << (why.empty() ? "the disk is full" : why)
+                << "; no board was touched\n";
+            return false;
         }
     }
-    return all;
+    return true;
 }
 
 // One wire trace per board: the file named, for a single board; else FOLDER/NAME.trace.
@@ -157,8 +242,7 @@ bool StartTraces(std::vector<std::unique_ptr<Board>>& boards, const std::string&
         std::filesystem::create_directories(trace, error);
     }
     for (auto& b : boards) {
-        const std::string path =
-            folder ? (std::filesystem::path(trace) / BoardFileName(b->name, ".trace")).string() : trace;
+        const std::string path = folder ? (std::filesystem::path(trace) / BoardFileName(b->name, ".trace")).string() : trace;
         std::string why;
         if (!(b->trace = WireTrace::Create(path, why))) {
             err << "Error: cannot record the wire trace " << path << ": " << why << "; no board was touched\n";
@@ -173,6 +257,15 @@ bool StartTraces(std::vector<std::unique_ptr<Board>>& boards, const std::string&
 int RunOnBoards(const BoardRunRequest& request, const CommandContext& ctx) {
     if (const auto twice = RepeatedDevice(request.devices)) {
         ctx.err << "kestrel-cli: the device " << *twice << " is named twice; each board needs a line of its own\n";
+        return 2;
+    }
+    const std::vector<std::string> names = BoardNames(request.devices);
+    MultiBoardDisplay display(ctx.out, ctx.err, ctx.errIsTerminal, names);
+    std::vector<std::unique_ptr<Board>> boards;
+    for (size_t i = 0; i < request.devices.size(); ++i)
+        boards.push_back(std::make_unique<Board>(i, request.devices[i], names[i], display));
+    if (const std::string problem = PathsProblem(boards, request); !problem.empty()) {
+        ctx.err << "kestrel-cli: " << problem << "; no board was touched\n";
         return 2;
     }
     if (!request.logDir.empty()) {
@@ -215,11 +308,8 @@ int RunOnBoards(const BoardRunRequest& request, const CommandContext& ctx) {
         image = std::make_shared<const ImageSnapshot>(check.Image());
     }
 
-    const std::vector<std::string> names = BoardNames(request.devices);
-    MultiBoardDisplay display(ctx.out, ctx.err, ctx.errIsTerminal, names);
-    std::vector<std::unique_ptr<Board>> boards;
-    for (size_t i = 0; i < request.devices.size(); ++i)
-        boards.push_back(std::make_unique<Board>(i, request.devices[i], names[i], display));
+    if (!request.logDir.empty() && !StartLogs(boards, request, ctx.err))
+        return FlashSession::kFailed;
     if (!request.trace.empty() && !StartTraces(boards, request.trace, ctx.err))
         return FlashSession::kFailed;
     std::vector<std::thread> threads;
@@ -235,7 +325,13 @@ int RunOnBoards(const BoardRunRequest& request, const CommandContext& ctx) {
         t.join();
 
     PrintSummary(boards, ctx.out);
-    const bool logged = request.logDir.empty() || WriteLogs(boards, request, ctx.err);
+    bool logged = true;
+    for (const auto& b : boards) {
+        if (b->log && !b->log->Healthy()) {
+            ctx.err << "Error: the log " << b->logPath << " is incomplete: a line could not be written (disk full?)\n";
+            logged = false;
+        }
+    }
     if (ctx.interrupts)
         return FlashSession::kCancelled;
     for (const auto& b : boards) {

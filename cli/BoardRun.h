@@ -20,6 +20,8 @@ struct BoardRunRequest {
 
 // The update files are loaded and checked once before any line is opened: if one is
 // refused, no board is touched. Prints each board's log and progress as it goes and a
-// summary table at the end. Exit status: 0 when every board finished, 1 when any did
-// not, 2 for a device named twice, 130 after Ctrl-C.
+// summary table at the end. Each board's log (--log-dir) is made before any board is
+// touched and written as its lines happen. Exit status: 0 when every board finished, 1
+// when any did not, 2 for a device named twice or a trace or log that would be written
+// over a file the run reads (or a trace over anything but a trace), 130 after Ctrl-C.
 int RunOnBoards(const BoardRunRequest& request, const CommandContext& context);

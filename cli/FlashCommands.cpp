@@ -7,11 +7,17 @@
 #include <string>
 #include <vector>
 
+#include <filesystem>
+
+#include "atomicfile/AtomicFile.h"
 #include "cli/BoardRun.h"
 #include "cli/CliLibrary.h"
 #include "cli/FlashSession.h"
+#include "cli/RunChecks.h"
 #include "cli/RunResults.h"
 #include "protocol/Crystals.h"
+#include "serial/LineSettings.h"
+#include "trace/TracePath.h"
 #include "trace/WireTrace.h"
 
 namespace {
@@ -35,13 +41,15 @@ const char* const kUpdateHelp =
     "                  on its own line; every log line starts with the board's name, a\n"
     "                  table of results ends the run, and the status is 0 only when\n"
     "                  every board finished\n"
-    "  --log-dir DIR   write each board's log, time-stamped, to DIR/NAME.log\n"
-    "  --trace FILE    record every byte on the line in FILE ('kestrel-cli trace FILE' reads it);\n"
+    "  --log-dir DIR   write each board's log, time-stamped, to DIR/NAME.log as the run goes\n"
+    "  --trace FILE    record every byte on the line in FILE ('kestrel-cli trace FILE' reads it):\n"
+    "                  a new or empty file or an earlier trace, never one the run reads;\n"
     "                  with several --device, FILE is a folder: FILE/NAME.trace per board\n"
     "  --results FILE  append one JSON record per board to FILE (as 'kestrel-cli station' does)\n"
     "Options may also follow the files. Ctrl-C cancels (a download stops after its\n"
     "current block); a second Ctrl-C quits at once.\n"
-    "Exit status: 0 flashed, 1 failed, 2 usage error, 130 cancelled.\n";
+    "Exit status: 0 flashed (the board asked for everything and reported it finished),\n"
+    "1 failed, 2 usage error, 130 cancelled.\n";
 
 const char* const kEraseHelp =
     "usage: kestrel-cli erase (--device PATH | --port N) [--crystal ...] [--lib DIR] [--timeout SECONDS]\n"
@@ -52,7 +60,7 @@ const char* const kEraseHelp =
     "                  on its own line; every log line starts with the board's name, a\n"
     "                  table of results ends the run, and the status is 0 only when\n"
     "                  every board finished\n"
-    "  --log-dir DIR   write each board's log, time-stamped, to DIR/NAME.log\n"
+    "  --log-dir DIR   write each board's log, time-stamped, to DIR/NAME.log as the run goes\n"
     "  --trace FILE    record every byte on the line in FILE (a folder with several --device)\n"
     "  --results FILE  append one JSON record per board to FILE (as 'kestrel-cli station' does)\n"
     "Exit status: 0 erased, 1 failed, 2 usage error, 130 cancelled.\n";
@@ -63,6 +71,7 @@ const char* const kConsoleHelp =
     "Shows the board's console output line by line; each line typed on standard input\n"
     "(\"reset\", \"pcdemo\", \"initflash\") is sent as a console command. An \"initflash\"\n"
     "is followed to its end (as the erase command does) before the next line is sent.\n"
+    "Each command goes out at least 20 ms after the one before was carried out.\n"
     "Ends at the end of input, on Ctrl-C, when the line is lost or an erase fails;\n"
     "--save then writes the lines to FILE, CR LF ended; --trace FILE records every byte\n"
     "on the line in FILE.\n"
@@ -156,6 +165,11 @@ bool Parse(int argc, char** argv, bool update, bool console, std::ostream& err, 
         case kSettings:
             if (!console)
                 goto unknown;
+            if (!ParseLineSettings(optarg)) {
+                err << argv[0] << ": --settings takes the line's settings as BAUD,PARITY,DATABITS,STOPBITS"
+                                  " (e.g. 115200,N,8,1)\n";
+                return false;
+            }
             p.session.lineSettings = optarg;
             break;
         case kSave:
@@ -163,7 +177,15 @@ bool Parse(int argc, char** argv, bool update, bool console, std::ostream& err, 
                 goto unknown;
             p.saveFile = optarg;
             break;
-        case kTrace: p.traceFile = optarg; break;
+        case kTrace:
+            if (optarg[0] == '-') {
+                // "--trace --device X": the trace's name was forgotten.
+                err << argv[0] << ": cannot record the wire trace in '" << optarg
+                    << "': that is an option; name the trace file after --trace\n";
+                return false;
+            }
+            p.traceFile = optarg;
+            break;
         case kResults:
             if (console)
                 goto unknown;
@@ -202,21 +224,6 @@ bool Parse(int argc, char** argv, bool update, bool console, std::ostream& err, 
     return true;
 }
 
-// What a run reads, which no output of it may be.
-std::vector<std::string> RunInputs(const Parsed& p) {
-    std::vector<std::string> inputs = p.files;
-    inputs.insert(inputs.end(), p.devices.begin(), p.devices.end());
-    const LibraryPaths library = CliLibraryPaths(p.session.libFolder);
-    for (const char* name : {"FlashAddrAssign.h", "Pgm_M850T.bin"})
-        inputs.push_back(library.Find(name));
-    for (const CrystalChoice& c : kCrystals)
-        inputs.push_back(library.Find("Pgm_" + std::string(c.text) + ".bin"));
-    inputs.push_back(library.SettingsFileToRead());
-    if (!p.traceFile.empty())
-        inputs.push_back(p.traceFile);
-    return inputs;
-}
-
 int Usage(std::ostream& err, const char* help) {
     err << help;
     return kUsage;
@@ -225,6 +232,55 @@ int Usage(std::ostream& err, const char* help) {
 }  // namespace
 
 namespace {
+
+// What is made sure of before any line is opened: the line is no terminal of the
+// operator's, what the run writes (a trace, the console's saved text) destroys nothing
+// it reads, and the settings taken from the file can be used. The exit status when not
+// (2 for a path or a line named wrongly), or -1 to go on.
+int CheckBeforeLines(const Parsed& p, bool console, const CommandContext& ctx, const char* name) {
+    const LibraryPaths library = CliLibraryPaths(p.session.libFolder);
+    const OperatorSettings settings =
+        OperatorSettings::Load(std::filesystem::path(library.SettingsFileToRead()).parent_path().string());
+    const std::vector<std::string> devices =
+        p.devices.empty() ? std::vector<std::string>{LineDevice(p.session, settings)} : p.devices;
+    for (const std::string& device : devices) {
+        if (const std::string problem = OwnTerminalProblem(device); !problem.empty()) {
+            ctx.err << name << ": " << problem << "; name the board's serial device\n";
+            return kUsage;
+        }
+    }
+    const bool oneBoard = p.devices.size() <= 1 && p.logDir.empty();
+    const std::vector<std::string> inputs = RunInputs(p.session, devices, p.files);
+    if (oneBoard && !p.traceFile.empty()) {
+        if (const std::string problem = TracePathProblem(p.traceFile, inputs); !problem.empty()) {
+            ctx.err << name << ": cannot record the wire trace in " << p.traceFile << ": " << problem
+                    << "; nothing was touched\n";
+            return kUsage;
+        }
+    }
+    if (!p.saveFile.empty()) {
+        std::string problem = LogPathProblem(p.saveFile, inputs);
+        if (problem.empty())
+            problem = ReplacingProblem(p.saveFile);
+        if (!problem.empty()) {
+            ctx.err << "Error: cannot save the console to " << p.saveFile << ": " << problem
+                    << "; the console was not started\n";
+            return FlashSession::kFailed;
+        }
+    }
+    SettingsUse use;
+    use.line = !(console && !p.session.lineSettings.empty());
+    use.port = p.session.device.empty() && p.session.port == 0;
+    use.crystal = !console && !p.session.crystal;  // the console needs one only for "initflash"
+    const SettingsWords words = CheckSettingsChoices(settings, use);
+    for (const std::string& warning : words.warnings)
+        ctx.err << warning << "\n";
+    if (!words.error.empty()) {
+        ctx.err << words.error << "\n";
+        return FlashSession::kFailed;
+    }
+    return -1;
+}
 
 // Parses the command's options, answers --help and usage errors, and opens the line;
 // then hands the open session to `body`.
@@ -238,13 +294,19 @@ int RunWithSession(int argc, char** argv, const CommandContext& ctx, bool update
         ctx.out << help << LibraryHelpLine(p.session.libFolder);
         return 0;
     }
+    if (const int status = CheckBeforeLines(p, console, ctx, argv[0]); status >= 0)
+        return status;
     if (!p.resultsFile.empty()) {
-        if (const std::string why = RunResults::PathProblem(p.resultsFile, RunInputs(p)); !why.empty()) {
+        std::vector<std::string> inputs = RunInputs(p.session, p.devices, p.files);
+        if (!p.traceFile.empty())
+            inputs.push_back(p.traceFile);
+        if (const std::string why = RunResults::PathProblem(p.resultsFile, inputs); !why.empty()) {
             ctx.err << "Error: the results file " << p.resultsFile << " cannot be used: " << why
                     << "; no board was touched\n";
             return FlashSession::kFailed;
         }
     }
+    p.session.terminalOutput = ctx.outIsTerminal;
     if (p.devices.size() > 1 || !p.logDir.empty())
         return RunOnBoards({p.devices, p.session, p.files, !update, p.logDir, p.traceFile, p.resultsFile}, ctx);
     std::string why;

@@ -14,6 +14,7 @@ struct CommandContext {
     std::ostream& err;
     bool errIsTerminal;
     const std::atomic<int>& interrupts;
+    bool outIsTerminal = false;  // the board's console text then shows its control bytes as text
 };
 
 int RunUpdateCommand(int argc, char** argv, const CommandContext& context);

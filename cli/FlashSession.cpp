@@ -6,7 +6,9 @@
 #include "cli/CliLibrary.h"
 #include "cli/ExecutableFolder.h"
 #include "cli/Interrupts.h"
+#include "cli/RunChecks.h"
 #include "cli/TypedLines.h"
+#include "cli/VisibleText.h"
 #include "engine/Session.h"
 #include "serial/LineFactory.h"
 #include "trace/WireTrace.h"
@@ -19,6 +21,12 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kPumpWait = 50ms;
 // After the last console command, how long the board is given to answer.
 constexpr auto kConsoleAnswerTime = 700ms;
+// The least time between the end of one console command and the next, as the window
+// leaves between two requests; typed or piped commands would otherwise meet in one
+// read of the board's and the second would be lost.
+constexpr auto kCommandGap = 20ms;
+// How often a command that waits for its turn looks again.
+constexpr auto kCommandWait = 2ms;
 
 }  // namespace
 
@@ -163,7 +171,12 @@ void FlashSession::Handle(const SessionEvent& e) {
 void FlashSession::PrintConsoleLines() {
     const auto& lines = console.Lines();
     while (lines.size() > 1 && consolePrinted < lines.size() - 1)
-        output.Log(lines[consolePrinted++]);
+        PrintConsoleLine(lines[consolePrinted++]);
+}
+
+void FlashSession::PrintConsoleLine(const std::string& line) {
+    // On a terminal the board's escape sequences would act on the operator's screen.
+    output.Log(options.terminalOutput ? VisibleControls(line) : line);
 }
 
 RunVerdict FlashSession::Outcome(int status) const {
@@ -191,6 +204,8 @@ RunVerdict FlashSession::Outcome(int status) const {
 int FlashSession::Console(int commandsFd, const std::string& saveFile) {
     TypedLines typed(commandsFd);
     auto endAt = Clock::time_point::max();
+    auto pacedFrom = Clock::time_point::min();  // the end of the last command's run
+    std::optional<std::string> waiting;  // read, and not yet sent
     int status = kOk;
     for (bool ending = false; !ending;) {
         if (interrupts != 0) {
@@ -202,32 +217,47 @@ int FlashSession::Console(int commandsFd, const std::string& saveFile) {
             status = kFailed;
             break;
         }
-        while (auto command = typed.Next()) {
-            if (*command != "initflash") {
-                session->ConsoleCommand(*command, CrystalIndex());
+        if (!waiting)
+            waiting = typed.Next();
+        if (waiting && CommandMayGo(pacedFrom)) {
+            const std::string command = std::move(*waiting);
+            waiting.reset();
+            if (command != "initflash") {
+                session->ConsoleCommand(command, CrystalIndex());
                 continue;
             }
             // An erase is followed to its end, as the erase command does; what is typed
             // meanwhile waits, and a failed erase ends the console with its status.
+            if (!options.crystal) {
+                if (const std::string problem = CrystalChoiceProblem(settings); !problem.empty()) {
+                    output.Problem(problem);
+                    status = kFailed;
+                    break;
+                }
+            }
             session->StartErase(CrystalIndex());
             status = FollowRun();
+            pacedFrom = Clock::now();
             endAt = Clock::time_point::max();
-            if (status != kOk) {
-                ending = true;
+            if (status != kOk)
                 break;
-            }
+            continue;
         }
-        if (ending)
-            break;
-        if (endAt == Clock::time_point::max() && typed.Ended())
+        if (endAt == Clock::time_point::max() && !waiting && typed.Ended() && session->ConsoleCommandsPending() == 0)
             endAt = Clock::now() + kConsoleAnswerTime;
         if (Clock::now() >= endAt)
             break;
-        Pump(kPumpWait);
+        Pump(waiting ? std::chrono::duration_cast<std::chrono::milliseconds>(kCommandWait) : kPumpWait);
     }
     if (!console.PendingLine().empty())
-        output.Log(console.PendingLine());
+        PrintConsoleLine(console.PendingLine());
     return SaveConsole(saveFile, status);
+}
+
+bool FlashSession::CommandMayGo(Clock::time_point pacedFrom) const {
+    if (session->ConsoleCommandsPending() > 0)
+        return false;  // the last one is still being carried out
+    return Clock::now() >= std::max(pacedFrom, session->LastConsoleCommandDone()) + kCommandGap;
 }
 
 int FlashSession::SaveConsole(const std::string& saveFile, int status) {

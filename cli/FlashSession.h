@@ -33,6 +33,9 @@ struct SessionOptions {
     std::shared_ptr<WireTrace> trace;  // --trace: every byte on the line, recorded
     // An image loaded and checked once for several boards; taken instead of files.
     std::shared_ptr<const ImageSnapshot> preparedImage;
+    // The board's console text goes to a terminal: its control bytes are shown as
+    // text rather than let act on the operator's screen.
+    bool terminalOutput = false;
 };
 
 // One headless run of a board's session: it opens the line, loads the update files
@@ -56,7 +59,8 @@ public:
     int Update();
     int Erase();
     // Shows the board's console lines; each line read from `commandsFd` is sent as a
-    // console command, and an "initflash" is followed to its end before the next one.
+    // console command, each at least a moment after the worker has carried out the one
+    // before, and an "initflash" is followed to its end before the next one.
     // Ends when the input ends (after a moment for the board's answer), on Ctrl-C, when
     // the line is lost or an erase fails; then writes the lines to `saveFile` when one
     // is named.
@@ -77,6 +81,9 @@ private:
     std::optional<RunVerdict> Pump(std::chrono::milliseconds wait);
     void Handle(const SessionEvent& e);
     void PrintConsoleLines();
+    void PrintConsoleLine(const std::string& line);
+    // The next console command may go out: the last one is done, a moment ago.
+    bool CommandMayGo(std::chrono::steady_clock::time_point pacedFrom) const;
     int CrystalIndex() const;
     int SaveConsole(const std::string& saveFile, int status);
 

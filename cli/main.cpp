@@ -53,7 +53,8 @@ int main(int argc, char** argv) {
     InstallInterruptHandlers(interrupts, command == "station" ? 3 : 2);
 
     RealSleeper sleeper;
-    const CommandContext context{sleeper, STDIN_FILENO, std::cout, std::cerr, isatty(STDERR_FILENO) == 1, interrupts};
+    const CommandContext context{sleeper,    STDIN_FILENO, std::cout, std::cerr, isatty(STDERR_FILENO) == 1,
+                                 interrupts, isatty(STDOUT_FILENO) == 1};
     if (command == "update")
         return RunUpdateCommand(argc - 1, argv + 1, context);
     if (command == "erase")

@@ -11,6 +11,21 @@ std::string SectionWord(uint8_t letter) {
     return s == ExchangeProgress::kFlashMap ? "MAP" : ExchangeProgress::SectionName(s);
 }
 
+// The unanswered bytes shown after a timeout; more are counted, not shown.
+constexpr size_t kIgnoredShown = 16;
+
+std::string HexBytes(const std::vector<uint8_t>& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string text;
+    for (const uint8_t b : bytes) {
+        if (!text.empty())
+            text += ' ';
+        text += digits[b >> 4];
+        text += digits[b & 0x0F];
+    }
+    return text;
+}
+
 }  // namespace
 
 std::string DescribeStage(const StageReport& s) {
@@ -82,8 +97,17 @@ void RunRecord::Listening(Clock::time_point now) {
         stage.stage = Stage::WaitingForW;
 }
 
+void RunRecord::Ignored(const uint8_t* bytes, uint32_t count, Clock::time_point now) {
+    lastWord = now;
+    for (uint32_t i = 0; i < count && ignoredBytes.size() < kIgnoredShown; ++i)
+        ignoredBytes.push_back(bytes[i]);
+    ignoredCount += count;
+}
+
 void RunRecord::Answered(uint8_t reply, Clock::time_point now) {
     lastWord = now;
+    ignoredBytes.clear();
+    ignoredCount = 0;
     switch (reply) {
     case kReplyLoader1:
         Enter(kTimeLoader1, now);
@@ -186,8 +210,15 @@ const RunVerdict& RunRecord::Cancel(Clock::time_point now) {
 }
 
 const RunVerdict& RunRecord::GiveUp(std::chrono::seconds silence, Clock::time_point now) {
-    return End(RunResult::TimedOut, FailureClass::None,
-               "no reply from the board for " + std::to_string(silence.count()) + " s while waiting for " + Awaited(), now);
+    std::string message =
+        "no reply from the board for " + std::to_string(silence.count()) + " s while waiting for " + Awaited();
+    if (ignoredCount > 0) {
+        // Not silence after all: the board did say something, only nothing to answer.
+        message += "; the board sent " + std::to_string(ignoredCount) + (ignoredCount == 1 ? " byte" : " bytes") +
+                   " that " + (ignoredCount == 1 ? "is" : "are") + " no request: " + HexBytes(ignoredBytes) +
+                   (ignoredCount > ignoredBytes.size() ? " ..." : "");
+    }
+    return End(RunResult::TimedOut, FailureClass::None, message, now);
 }
 
 bool RunRecord::SilentFor(std::chrono::seconds limit, Clock::time_point now) const {

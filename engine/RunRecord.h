@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "digest/Sha256.h"
 #include "engine/RunVerdict.h"
@@ -20,6 +21,9 @@ public:
 
     // Every word of the worker shows the run is alive; the facts move it on.
     void Heard(Clock::time_point now) { lastWord = now; }
+    // Bytes the board sent that the worker did not answer (a doubled reply, garbage):
+    // kept until the next answered reply, so that giving up can say what did arrive.
+    void Ignored(const uint8_t* bytes, uint32_t count, Clock::time_point now);
     void Listening(Clock::time_point now);
     void Answered(uint8_t reply, Clock::time_point now);
     void Sent(const uint8_t* bytes, uint32_t count) {
@@ -77,6 +81,9 @@ private:
     std::array<double, kStageTimes> seconds{};
     uint64_t bytesSent = 0;
     Sha256 wire;  // every byte counted in bytesSent
+    // What arrived unanswered since the last answered reply: the first bytes and the count.
+    std::vector<uint8_t> ignoredBytes;
+    uint64_t ignoredCount = 0;
     int lastProgress = 0;
     std::optional<RunVerdict> verdict;
 };

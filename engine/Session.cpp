@@ -131,7 +131,14 @@ bool Session::Busy() const { return shared.BusyFlag != 0 || filesPending > 0; }
 void Session::ConsoleCommand(const std::string& text, int crystalIndex) {
     if (text == kInitflash)
         BeginRun(ExchangeProgress::Kind::Erase, true);
-    Post(WM_CONSOLE_COMMAND, 0, crystalIndex, text);
+    ++commandsPending;
+    if (!Post(WM_CONSOLE_COMMAND, 0, crystalIndex, text))
+        --commandsPending;
+}
+
+std::chrono::steady_clock::time_point Session::LastConsoleCommandDone() const {
+    std::lock_guard lock(mutex);
+    return commandDone;
 }
 
 void Session::StartUpdate(int crystalIndex) {
@@ -484,10 +491,10 @@ void Session::ReplyAnswered(uint8_t reply) {
     PushStage();
 }
 
-void Session::RepliesIgnored(const uint8_t*, uint32_t) {
+void Session::RepliesIgnored(const uint8_t* bytes, uint32_t count) {
     std::lock_guard lock(mutex);
     if (run && !run->Ended())
-        run->Heard(Clock::now());
+        run->Ignored(bytes, count, Clock::now());
 }
 
 void Session::Sent(const uint8_t* bytes, uint32_t count) {
@@ -583,6 +590,14 @@ void Session::FileLoaded(const std::string& path, bool taken) {
     }
     mailbox.Push(std::move(e));
     --filesPending;
+}
+
+void Session::ConsoleCommandDone() {
+    {
+        std::lock_guard lock(mutex);
+        commandDone = Clock::now();
+    }
+    --commandsPending;
 }
 
 void Session::ImageSaved(const std::string& path, bool saved) {

@@ -81,6 +81,11 @@ public:
     bool Busy() const;
     // A console command as typed; "initflash" starts an erase run.
     void ConsoleCommand(const std::string& text, int crystalIndex);
+    // Console commands asked for that the worker has not yet carried out, and when it
+    // finished the last one: a front end that sends several paces them from there, so
+    // that the board takes in each before the next.
+    int ConsoleCommandsPending() const { return commandsPending; }
+    std::chrono::steady_clock::time_point LastConsoleCommandDone() const;
     // Arms an update and wakes the board at that crystal. A closed port is opened
     // with the operator's settings first, so that the wake-up goes out.
     void StartUpdate(int crystalIndex);
@@ -145,6 +150,7 @@ private:
     void LineLost(const std::string& why) override;
     void FileLoaded(const std::string& path, bool taken) override;
     void ImageSaved(const std::string& path, bool saved) override;
+    void ConsoleCommandDone() override;
 
     bool Post(uint32_t id, uint32_t wParam, int64_t lParam, std::string text = {});
     bool PostImageRequest(uint32_t id, std::string text = {});
@@ -183,5 +189,7 @@ private:
     std::string operatorSettings;
 
     std::atomic<int> filesPending{0};  // files asked for and not yet loaded
+    std::atomic<int> commandsPending{0};  // console commands asked for and not yet carried out
+    std::chrono::steady_clock::time_point commandDone;  // under `mutex`
     std::atomic<bool> portOpen{false};
 };

@@ -28,6 +28,7 @@ public:
     void LineLost(const std::string&) override {}
     void FileLoaded(const std::string&, bool) override {}
     void ImageSaved(const std::string&, bool) override {}
+    void ConsoleCommandDone() override {}
 };
 
 // While console bytes wait for the dialog to free the text slot, the worker looks
@@ -133,7 +134,10 @@ void CUIThread::Dispatch(const ThreadMessage& m) {
     case WM_LOAD_FILE: OnLoadFile(m.text); break;
     case WM_SAVE_FLASH_MAP: OnSaveFlashMap(m.text); break;
     case WM_RESET_IMAGE: OnResetImage(); break;
-    case WM_CONSOLE_COMMAND: OnConsoleCommand(m.text, static_cast<uint32_t>(m.lParam)); break;
+    case WM_CONSOLE_COMMAND:
+        OnConsoleCommand(m.text, static_cast<uint32_t>(m.lParam));
+        Facts().ConsoleCommandDone();
+        break;
     case WM_START_UPDATE:
         if (m.lParam == kStartUpdateAgain)
             OnWakeAgain(m.wParam);

@@ -47,4 +47,7 @@ public:
     virtual void FileLoaded(const std::string& path, bool taken) = 0;
     // The image was saved to `path` (saved: the file, and its header if any, written).
     virtual void ImageSaved(const std::string& path, bool saved) = 0;
+    // A console command has been carried out: its writes (and, for "initflash", the
+    // wake-up and its pauses) are done.
+    virtual void ConsoleCommandDone() = 0;
 };

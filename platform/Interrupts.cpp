@@ -23,6 +23,7 @@ sigset_t InterruptSignals() {
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
     return set;
 }
 
@@ -37,6 +38,9 @@ void InstallInterruptHandlers(std::atomic<int>& counter, int quitAt) {
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // A terminal closed under a run (an ssh session that drops) cancels it as Ctrl-C
+    // does, so that the boards' logs and traces end with what happened.
+    sigaction(SIGHUP, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
 }
 

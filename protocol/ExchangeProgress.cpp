@@ -4,6 +4,10 @@
 
 namespace {
 
+// An erase holds the board's programming reports up to the last: the flash is erased
+// only once it has said so.
+constexpr const char* kEraseReport = "reported the erase through to 16 of 16";
+
 // "A", "A and B", "A, B and C".
 std::string JoinedList(const std::vector<std::string>& items) {
     std::string text;
@@ -39,6 +43,7 @@ void ExchangeProgress::SectionSent(uint8_t letter, bool whole) {
 void ExchangeProgress::ProgrammingReport(uint8_t sixteenths) {
     lastReport = sixteenths;
     ++reports;
+    erased = erased || sixteenths == kLastProgress;
 }
 
 std::vector<std::string> ExchangeProgress::Missing() const {
@@ -52,6 +57,8 @@ std::vector<std::string> ExchangeProgress::Missing() const {
     for (int s = kCode; s < kSectionCount; ++s)
         if (announced[s] && !sentWhole[s])
             missing.push_back(SectionName(static_cast<Section>(s)));
+    if (kind == Kind::Erase && !erased)
+        missing.push_back(kEraseReport);
     return missing;
 }
 
@@ -68,7 +75,8 @@ std::string ExchangeProgress::EarlyFinishText() const {
             continue;
         (asked[s] ? notWhole : neverAsked).push_back(SectionName(static_cast<Section>(s)));
     }
-    if (neverAsked.empty() && notWhole.empty())
+    const bool unerased = kind == Kind::Erase && !erased;
+    if (neverAsked.empty() && notWhole.empty() && !unerased)
         return {};
     std::string text = "the board reported finished, but ";
     if (!neverAsked.empty())
@@ -76,6 +84,8 @@ std::string ExchangeProgress::EarlyFinishText() const {
     if (!notWhole.empty())
         text += std::string(neverAsked.empty() ? "" : ", and ") + JoinedList(notWhole) +
                 (notWhole.size() == 1 ? " was" : " were") + " not sent whole";
+    if (unerased)
+        text += std::string(neverAsked.empty() && notWhole.empty() ? "it never " : ", and it never ") + kEraseReport;
     return text;
 }
 

@@ -42,7 +42,8 @@ public:
     bool SentWhole(Section s) const { return sentWhole[s]; }
 
     // Everything the board had to be given before its 'D' means a flashed (or erased)
-    // board: both loaders, the header, and every announced section whole.
+    // board: both loaders, the header, and every announced section whole; for an
+    // erase, its programming reports through to 16 of 16.
     bool Complete() const { return Missing().empty(); }
     // What is missing, in the operator's words: "loader 2", "the section header",
     // "FONT", ... (sections asked for but not sent whole are listed apart).
@@ -60,6 +61,7 @@ public:
 private:
     Kind kind;
     bool loader1 = false, loader2 = false, header = false, finished = false;
+    bool erased = false;  // the board reported 16 of 16
     std::array<bool, kSectionCount> announced{};
     std::array<bool, kSectionCount> asked{};
     std::array<bool, kSectionCount> sentWhole{};

@@ -1,6 +1,8 @@
 #include "settings/ProfileFile.h"
 
 #include <algorithm>
+#include <array>
+#include <iterator>
 #include <cctype>
 #include <sstream>
 
@@ -67,21 +69,70 @@ std::optional<std::string> ProfileFile::GetString(const std::string& section, co
     return std::nullopt;
 }
 
-int ProfileFile::GetInt(const std::string& section, const std::string& key) const {
+int ProfileFile::GetInt(const std::string& section, const std::string& key) const { return ReadInt(section, key).value; }
+
+ProfileFile::IntRead ProfileFile::ReadInt(const std::string& section, const std::string& key) const {
     const auto value = GetString(section, key);
     if (!value)
-        return 0;
+        return {};
     long long n = 0;
     size_t i = 0;
     while (i < value->size() && std::isdigit(static_cast<unsigned char>((*value)[i])) && n < 1000000000)
         n = n * 10 + ((*value)[i++] - '0');
-    return static_cast<int>(n);  // a sign or text in front reads as 0
+    // A sign or text in front reads as 0; so does an empty value.
+    return {static_cast<int>(n), i == 0};
+}
+
+std::string StoredChoice::Named() const { return "[" + std::string(section) + "] " + key + "=" + text; }
+
+std::string StoredChoice::ListText() const {
+    std::string text;
+    for (size_t i = 0; i < items.size(); ++i)
+        text += (i ? ", " : "") + std::to_string(i) + " = " + items[i];
+    return text;
+}
+
+namespace {
+
+template <typename List, typename Name>
+StoredChoice ReadChoice(const ProfileFile& p, const char* section, const char* key, const List& list, Name name) {
+    StoredChoice c{section, key, p.GetString(section, key).value_or(""), 0, false, true, {}};
+    const ProfileFile::IntRead read = p.ReadInt(section, key);
+    c.index = read.value;
+    c.readAsZero = read.readAsZero;
+    c.inList = c.index < static_cast<int>(std::size(list));
+    for (const auto& item : list)
+        c.items.push_back(name(item));
+    return c;
+}
+
+}  // namespace
+
+const StoredChoice& OperatorSettings::Choice(const std::string& key) const {
+    for (const StoredChoice& c : choices)
+        if (SameName(c.key, key))
+            return c;
+    static const StoredChoice none{"", "", "", 0, false, true, {}};
+    return none;
 }
 
 OperatorSettings OperatorSettings::Load(const std::string& libFolder) {
     OperatorSettings s;
-    s.profile = ProfileFile::Load(libFolder + "/" + kFileName, s.problem);
+    s.path = libFolder + "/" + kFileName;
+    s.profile = ProfileFile::Load(s.path, s.problem);
     const ProfileFile& p = s.profile;
+    std::array<std::string, kPortChoices> ports;
+    for (size_t i = 0; i < ports.size(); ++i)
+        ports[i] = "com" + std::to_string(i + 1);
+    const auto text = [](const auto& item) { return std::string(item); };
+    s.choices = {
+        ReadChoice(p, "COM", "portno", ports, text),
+        ReadChoice(p, "COM", "baudrate", kBaudChoices, text),
+        ReadChoice(p, "COM", "parity", kParityChoices, [](const ParityChoice& c) { return std::string(c.name); }),
+        ReadChoice(p, "COM", "databits", kDataBitsChoices, text),
+        ReadChoice(p, "COM", "stopbits", kStopBitsChoices, text),
+        ReadChoice(p, "PLANT", "XTLO", kCrystals, [](const CrystalChoice& c) { return std::string(c.text); }),
+    };
     const int port = p.GetInt("COM", "portno");
     s.portNumber = port < kPortChoices ? static_cast<unsigned>(port) + 1 : 0;
     s.lineSettings = LineSettingsText(p.GetInt("COM", "baudrate"), p.GetInt("COM", "parity"),

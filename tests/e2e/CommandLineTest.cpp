@@ -2,6 +2,8 @@
 // the console's ends, and a library that cannot carry the run.
 #include <sys/stat.h>
 
+#include <sstream>
+
 #include "cli/SaveCommand.h"
 #include "engine/LogTexts.h"
 #include "engine/Messages.h"
@@ -28,6 +30,8 @@ TEST_F(EndToEnd, OptionsStandAnywhereOrAreRefusedAlikeByEveryCommand) {
         {RunEraseCommand, {"erase", "extra", "--device", "D"}},
         {RunConsoleCommand, {"console", "--device", "D", "--bogus"}},
         {RunConsoleCommand, {"console", "--timeout", "-1", "--device", "D"}},
+        {RunConsoleCommand, {"console", "--device", "D", "--settings", "abc"}},
+        {RunConsoleCommand, {"console", "--device", "D", "--settings", "115200,N,8"}},
         {Save, {"save", font, "--bogus"}},
         {Save, {"save", font, "--output"}},
     };
@@ -193,6 +197,120 @@ TEST_F(EndToEnd, ALibraryThatCannotCarryTheRunIsRefusedBeforeTheBoardHearsAnythi
             EXPECT_NE(r.err.find(c.told), std::string::npos) << r.err;
             EXPECT_TRUE(board.Receive(1, 100).empty()) << "the board was woken";
         }
+    }
+}
+
+TEST_F(EndToEnd, AFinishTheBoardCouldNotHaveReachedFailsUpdateEraseAndTheConsolesInitflash) {
+    const struct {
+        const char* fault;
+        CommandFunction command;
+        std::vector<std::string> files;  // none: an erase, or "initflash" typed into the console
+        bool console;
+        const char* told;
+    } cases[] = {
+        {"early-d", RunUpdateCommand, {Sample("code.s"), Sample("FONT.bin")}, false,
+         "the board reported finished, but it never asked for loader 1, loader 2 and the section header"},
+        {"early-d-after-header", RunUpdateCommand, {Sample("code.s"), Sample("FONT.bin")}, false,
+         "the board reported finished, but it never asked for CODE and FONT"},
+        {"skip-sections", RunUpdateCommand, {Sample("code.s"), Sample("FONT.bin"), Sample("LOGO.bin")}, false,
+         "the board reported finished, but it never asked for FONT and LOGO"},
+        {"early-d", RunEraseCommand, {}, false,
+         "the board reported finished, but it never asked for loader 1, loader 2 and the section header, and it never "
+         "reported the erase through to 16 of 16"},
+        // An erase holds the board's reports through to 16: a 'D' straight after the
+        // header erased nothing.
+        {"early-d-after-header", RunEraseCommand, {}, false,
+         "the board reported finished, but it never reported the erase through to 16 of 16"},
+        {"early-d", RunConsoleCommand, {}, true,
+         "the board reported finished, but it never asked for loader 1, loader 2 and the section header, and it never "
+         "reported the erase through to 16 of 16"},
+    };
+    NoPause sleeper;
+    for (const auto& c : cases) {
+        const std::string name = c.files.empty() ? (c.console ? "console" : "erase") : "update";
+        SCOPED_TRACE(name + " --fault " + c.fault);
+        auto board = StartBoard({"--crystal", "27M", "--once", "--fault", c.fault, "--reply-gap-ms", "20", "--progress-gap-ms", "5"});
+        std::vector<std::string> args = {name, "--device", board->Device(), "--crystal", "27M", "--timeout", "20"};
+        args.insert(args.end(), c.files.begin(), c.files.end());
+        const CommandRun r = Command(c.command, args, sleeper, c.console ? "initflash\n" : "");
+        EXPECT_EQ(r.status, 1) << r.out << r.err;
+        // The board's word is logged as it said it; the verdict says what it never got.
+        ExpectLogInOrder(r.out, {"5.Update finished!!!"});
+        EXPECT_NE(r.err.find("Error: " + std::string(c.told) + "\n"), std::string::npos) << r.err;
+        board->Stop();
+    }
+}
+
+TEST_F(EndToEnd, ARunGivenUpAfterRepliesThatAreNoRequestSaysWhatArrived) {
+    const struct {
+        const char* fault;
+        const char* told;
+    } cases[] = {
+        {"double", "; the board sent 2 bytes that are no request: 57 57\n"},
+        {"garbage", "; the board sent 5 bytes that are no request: 7f a5 3c c3 99\n"},
+    };
+    NoPause sleeper;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        auto board = StartBoard({"--crystal", "27M", "--once", "--fault", c.fault});
+        const CommandRun r = Command(
+            RunUpdateCommand, {"update", "--device", board->Device(), "--crystal", "27M", "--timeout", "2", Sample("FONT.bin")},
+            sleeper);
+        EXPECT_EQ(r.status, 1) << r.out << r.err;
+        EXPECT_NE(r.err.find("Error: no reply from the board for 2 s while waiting for the board's first request ('W') "
+                             "after the wake-up" + std::string(c.told)),
+                  std::string::npos)
+            << r.err;
+        board->Stop();
+    }
+}
+
+TEST_F(EndToEnd, PipedConsoleCommandsGoOutEachAMomentAfterTheOneBefore) {
+    auto board = StartBoard({"--crystal", "27M"});
+    NoPause sleeper;
+    const CommandRun r = Command(RunConsoleCommand, {"console", "--device", board->Device(), "--trace", Work("wire.trace")},
+                                 sleeper, "pcdemo\npcdemo\nreset\npcdemo\n");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    // The writes as the line made them, with their times.
+    std::ifstream trace(Work("wire.trace"));
+    std::vector<std::pair<double, std::string>> writes;
+    for (std::string line; std::getline(trace, line);) {
+        std::istringstream words(line);
+        double seconds = 0;
+        std::string word, hex;
+        words >> seconds >> word >> hex;
+        if (word == "TX")
+            writes.emplace_back(seconds, hex);
+    }
+    ASSERT_EQ(writes.size(), 4u);
+    EXPECT_EQ(writes[0].second, std::string(32, 'e'));
+    EXPECT_EQ(writes[2].second, std::string(32, 'f'));
+    for (size_t i = 1; i < writes.size(); ++i)
+        EXPECT_GE(writes[i].first - writes[i - 1].first, 0.020) << "write " << i << " followed too soon";
+    // Both demo commands before the reset reached the board as two.
+    board->Stop();
+    const std::string report = board->Report();
+    const size_t first = report.find("console: pcdemo");
+    ASSERT_NE(first, std::string::npos) << report;
+    EXPECT_NE(report.find("console: pcdemo", first + 1), std::string::npos) << report;
+}
+
+TEST_F(EndToEnd, TheBoardsControlBytesReachATerminalAsTextAndAPipeAsTheyCame) {
+    const std::string board = "\x1b]0;owned\x07\x1b[2J\tBoot\x7f ok\r\n";
+    for (const bool terminal : {true, false}) {
+        SCOPED_TRACE(terminal ? "terminal" : "pipe");
+        TestPty pty;
+        NoPause sleeper;
+        RunningCommand console(RunConsoleCommand, {"console", "--device", pty.SlavePath()}, sleeper, interrupts, terminal);
+        // The line is open once the console can answer a command.
+        console.Type("pcdemo\n");
+        ASSERT_EQ(pty.Receive(16, 10000).size(), 16u);
+        pty.Send(board);
+        ASSERT_TRUE(console.WaitForOutput("ok"));
+        console.EndInput();
+        const CommandRun r = console.Finish();
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, terminal ? "\\x1b]0;owned\\x07\\x1b[2J\tBoot\\x7f ok\r\n" : board);
     }
 }
 

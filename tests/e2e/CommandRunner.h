@@ -52,21 +52,22 @@ using CommandFunction = int (*)(int, char**, const CommandContext&);
 
 class RunningCommand {
 public:
+    // outIsTerminal: the command is told its standard output is a terminal.
     RunningCommand(CommandFunction command, std::vector<std::string> arguments, ISleeper& sleeper,
-                   std::atomic<int>& interrupts)
+                   std::atomic<int>& interrupts, bool outIsTerminal = false)
         : args(std::move(arguments)) {
         int fds[2];
         if (pipe2(fds, O_CLOEXEC) == 0) {
             input = fds[0];
             typing = fds[1];
         }
-        thread = std::thread([this, command, &sleeper, &interrupts] {
+        thread = std::thread([this, command, &sleeper, &interrupts, outIsTerminal] {
             std::vector<char*> argv;
             for (auto& a : args)
                 argv.push_back(a.data());
             argv.push_back(nullptr);
             const int s = command(static_cast<int>(args.size()), argv.data(),
-                                  {sleeper, input, outStream, errStream, false, interrupts});
+                                  {sleeper, input, outStream, errStream, false, interrupts, outIsTerminal});
             status = s;
             done = true;
         });

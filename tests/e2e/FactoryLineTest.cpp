@@ -1,5 +1,9 @@
 // Several boards flashed at once from one command, as a production line runs them:
 // each board gets its own verdict, and no board's fault reaches another.
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
 #include <regex>
 
 #include "tests/e2e/EndToEndFixture.h"
@@ -153,6 +157,95 @@ TEST_F(FactoryLine, CtrlCCancelsEveryBoard) {
     EXPECT_EQ(r.status, 130) << r.out << r.err;
     for (const char* name : {"ttyX", "ttyY", "ttyZ"})
         EXPECT_EQ(ResultOf(r.out, name), "cancelled") << r.out;
+}
+
+TEST_F(FactoryLine, ABoardThatReportsAFinishItCouldNotHaveReachedFailsInTheTableAndItsLog) {
+    const struct {
+        const char* name;
+        const char* fault;
+        const char* result;
+    } boards[] = {
+        {"ttyEarly", "early-d",
+         "failed: finished early: the board reported finished, but it never asked for loader 1, loader 2 and the "
+         "section header"},
+        {"ttyHeader", "early-d-after-header", "failed: finished early: the board reported finished, but it never asked for CODE and FONT"},
+        {"ttySkip", "skip-sections", "failed: finished early: the board reported finished, but it never asked for FONT"},
+        {"ttyGood", "none", "flashed"},
+    };
+    std::vector<std::unique_ptr<BoardProcess>> running;
+    std::vector<std::string> args = {"update", "--crystal", "27M", "--timeout", "20", "--log-dir", Work("logs"),
+                                     Sample("code.s"), Sample("FONT.bin")};
+    for (const auto& b : boards) {
+        running.push_back(StartNamedBoard(b.name, {"--once", "--fault", b.fault, "--reply-gap-ms", "20", "--progress-gap-ms", "5"}));
+        args.insert(args.end(), {"--device", Work(b.name)});
+    }
+    NoPause sleeper;
+    const CommandRun r = Command(RunUpdateCommand, args, sleeper);
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    for (const auto& b : boards) {
+        SCOPED_TRACE(b.name);
+        EXPECT_EQ(ResultOf(r.out, b.name), b.result) << r.out;
+        const auto log = ReadFile(Work("logs/" + std::string(b.name) + ".log"));
+        EXPECT_NE(std::string(log.begin(), log.end()).find("  result: " + std::string(b.result) + "\n"), std::string::npos);
+    }
+}
+
+TEST_F(FactoryLine, EachBoardsLogIsWrittenAsItsLinesHappen) {
+    auto silent = StartNamedBoard("ttySilent", {"--fault", "silent"});
+    NoPause sleeper;
+    RunningCommand command(RunUpdateCommand,
+                           {"update", "--device", Work("ttySilent"), "--crystal", "27M", "--timeout", "0", "--log-dir",
+                            Work("logs"), Sample("FONT.bin")},
+                           sleeper, interrupts);
+    command.EndInput();
+    const std::string log = Work("logs/ttySilent.log");
+    auto logText = [&] {
+        const auto bytes = ReadFile(log);
+        return std::string(bytes.begin(), bytes.end());
+    };
+    // The board never answers and the run waits for ever: what is in the log is there
+    // while the run goes on.
+    ASSERT_TRUE(WaitUntil([&] { return logText().find("  Ready to update program......\n") != std::string::npos; },
+                          std::chrono::seconds(30)))
+        << logText();
+    EXPECT_FALSE(command.Done());
+    EXPECT_EQ(logText().rfind("Kestrel update of " + Work("ttySilent") + "\n", 0), 0u) << logText();
+    interrupts = 1;
+    const CommandRun r = command.Finish();
+    EXPECT_EQ(r.status, 130) << r.out << r.err;
+    EXPECT_NE(logText().find("  result: cancelled\n"), std::string::npos) << logText();
+}
+
+TEST_F(FactoryLine, AHangUpOfTheOperatorsTerminalCancelsTheRunAndKeepsTheLogs) {
+    auto silent = StartNamedBoard("ttySilent", {"--fault", "silent"});
+    std::vector<std::string> all = {Bin() + "/kestrel-cli", "update", "--device", Work("ttySilent"), "--crystal", "27M",
+                                    "--timeout", "0", "--log-dir", Work("logs"), Sample("FONT.bin")};
+    std::vector<char*> argv;
+    for (auto& a : all)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, Work("out.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, Work("err.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = -1;
+    ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    auto logText = [&] {
+        const auto bytes = ReadFile(Work("logs/ttySilent.log"));
+        return std::string(bytes.begin(), bytes.end());
+    };
+    const bool waiting = WaitUntil([&] { return logText().find("Ready to update program......") != std::string::npos; },
+                                   std::chrono::seconds(30));
+    kill(pid, SIGHUP);
+    int status = 0;
+    ASSERT_TRUE(WaitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; }, std::chrono::seconds(30)));
+    ASSERT_TRUE(waiting) << logText();
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 130);
+    EXPECT_NE(logText().find("  Stop updating!!!\n"), std::string::npos) << logText();
+    EXPECT_NE(logText().find("  result: cancelled\n"), std::string::npos) << logText();
 }
 
 }  // namespace

@@ -112,13 +112,24 @@ TEST(RunRecordVerdicts, AFinishTheBoardCouldNotHaveReachedIsNoSuccessAndSaysWhat
          [&](RunRecord& r) {
              upToHeader(r, Header(0, 0, 0, 0, kEraseLength));
              r.LoaderSent(2, false, t);  // a second 'Z' whose loader was refused does not undo the first
+             r.ProgrammingReport(16);
          },
          RunResult::Passed, nullptr},
-        {"an erase asks for no section", ExchangeProgress::Kind::Erase,
-         [&](RunRecord& r) { upToHeader(r, Header(0, 0, 0, 0, kEraseLength)); }, RunResult::Passed, nullptr},
+        {"an erase asks for no section and reports to 16", ExchangeProgress::Kind::Erase,
+         [&](RunRecord& r) {
+             upToHeader(r, Header(0, 0, 0, 0, kEraseLength));
+             for (uint8_t k = 1; k <= 16; ++k)
+                 r.ProgrammingReport(k);
+         },
+         RunResult::Passed, nullptr},
+        {"an erase that never reported its programming", ExchangeProgress::Kind::Erase,
+         [&](RunRecord& r) { upToHeader(r, Header(0, 0, 0, 0, kEraseLength)), r.ProgrammingReport(15); },
+         RunResult::FinishedEarly, "the board reported finished, but it never reported the erase through to 16 of 16"},
         {"an erase without its header", ExchangeProgress::Kind::Erase,
          [&](RunRecord& r) { r.Answered(kReplyLoader1, t), r.LoaderSent(1, true, t), r.LoaderSent(2, true, t); },
-         RunResult::FinishedEarly, "the board reported finished, but it never asked for the section header"},
+         RunResult::FinishedEarly,
+         "the board reported finished, but it never asked for the section header, and it never reported the erase through "
+         "to 16 of 16"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -147,6 +158,45 @@ TEST(RunRecordVerdicts, EveryOtherEndNamesTheStageItStoppedIn) {
     EXPECT_EQ(v.message, "no reply from the board for 60 s while waiting for the board's first request ('W') after the wake-up");
     EXPECT_EQ(v.stoppedAt.stage, Stage::WaitingForW);
     EXPECT_STREQ(ResultName(v.result), "timed-out");
+}
+
+TEST(RunRecordVerdicts, AGiveUpAfterBytesThatAreNoRequestSaysWhatDidArrive) {
+    const auto t = Clock::now();
+    const std::vector<uint8_t> many(40, 0x2A);
+    const struct {
+        const char* name;
+        std::function<void(RunRecord&)> board;
+        const char* told;  // after "... after the wake-up"
+    } cases[] = {
+        {"a doubled 'W' in one read", [&](RunRecord& r) { r.Ignored(reinterpret_cast<const uint8_t*>("WW"), 2, t); },
+         "; the board sent 2 bytes that are no request: 57 57"},
+        {"garbage a byte at a time",
+         [&](RunRecord& r) {
+             for (const uint8_t b : {0x7F, 0xA5, 0x3C})
+                 r.Ignored(&b, 1, t);
+         },
+         "; the board sent 3 bytes that are no request: 7f a5 3c"},
+        {"one stray byte", [&](RunRecord& r) { r.Ignored(many.data(), 1, t); },
+         "; the board sent 1 byte that is no request: 2a"},
+        {"a flood: the first bytes shown, all counted", [&](RunRecord& r) { r.Ignored(many.data(), 40, t); },
+         "; the board sent 40 bytes that are no request: 2a 2a 2a 2a 2a 2a 2a 2a 2a 2a 2a 2a 2a 2a 2a 2a ..."},
+        {"nothing at all", [](RunRecord&) {}, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RunRecord run(ExchangeProgress::Kind::Update, t);
+        run.Listening(t);
+        c.board(run);
+        EXPECT_EQ(run.GiveUp(2s, t + 2s).message,
+                  std::string("no reply from the board for 2 s while waiting for the board's first request ('W') after "
+                              "the wake-up") + c.told);
+    }
+    // What came before an answered reply is not what the tool waits on now.
+    RunRecord answered(ExchangeProgress::Kind::Update, t);
+    answered.Ignored(many.data(), 3, t);
+    answered.Answered(kReplyLoader1, t), answered.LoaderSent(1, true, t);
+    EXPECT_EQ(answered.GiveUp(2s, t + 2s).message,
+              "no reply from the board for 2 s while waiting for loader 2's request ('Z') after loader 1");
 }
 
 }  // namespace
