@@ -17,6 +17,7 @@
 #include "cli/ExecutableFolder.h"
 #include "cli/FlashSession.h"
 #include "cli/Interrupts.h"
+#include "cli/RunChecks.h"
 #include "cli/RunResults.h"
 #include "cli/StationDisplay.h"
 #include "cli/TypedLines.h"
@@ -258,18 +259,6 @@ bool Parse(int argc, char** argv, std::ostream& err, StationOptions& o) {
     return true;
 }
 
-// The files and devices the station reads: no output may be one of them.
-std::vector<std::string> Inputs(const StationOptions& o, const LibraryPaths& library, int crystal) {
-    std::vector<std::string> inputs = o.files;
-    inputs.insert(inputs.end(), o.devices.begin(), o.devices.end());
-    inputs.push_back(library.Find("FlashAddrAssign.h"));
-    inputs.push_back(library.Find("Pgm_M850T.bin"));
-    if (crystal >= 0 && static_cast<size_t>(crystal) < kCrystalCount)
-        inputs.push_back(library.Find("Pgm_" + std::string(kCrystals[crystal].text) + ".bin"));
-    inputs.push_back(library.SettingsFileToRead());
-    return inputs;
-}
-
 // A folder the station writes in, made when missing; "" or why it cannot be used.
 std::string FolderProblem(const std::string& folder) {
     std::error_code error;
@@ -295,18 +284,6 @@ std::string AppendText(const std::string& path, const std::string& text) {
         why = std::strerror(failure);
     CloseAppendFile(fd);
     return why;
-}
-
-// The path of a port's log or trace files must not name an input or a non-regular file.
-std::string OutputFileProblem(const std::string& path, const std::vector<std::string>& inputs) {
-    const FileFacts file = LookAtFile(path);
-    if (!file.exists)
-        return "";
-    for (const std::string& input : inputs) {
-        if (SameFile(file, LookAtFile(input)))
-            return "it is " + input + ", which this run uses";
-    }
-    return file.regular ? "" : "it is no regular file";
 }
 
 int Status(const StationOutcome& outcome, bool interrupted) {
@@ -337,8 +314,26 @@ int RunStationCommand(int argc, char** argv, const CommandContext& ctx) {
         ctx.err << "Error: the settings file cannot be used: " << settings.problem << "; no board was touched\n";
         return FlashSession::kFailed;
     }
+    for (const std::string& device : o.devices) {
+        if (const std::string problem = OwnTerminalProblem(device); !problem.empty()) {
+            ctx.err << "kestrel-cli station: " << problem << "; name the boards' serial devices\n";
+            return kUsage;
+        }
+    }
+    SettingsUse use;
+    use.port = false;  // every port is named by its device
+    use.crystal = !o.crystal;
+    const SettingsWords words = CheckSettingsChoices(settings, use);
+    for (const std::string& warning : words.warnings)
+        ctx.err << warning << "\n";
+    if (!words.error.empty()) {
+        ctx.err << words.error << "\n";
+        return FlashSession::kFailed;
+    }
     const int crystal = o.crystal.value_or(settings.crystalIndex);
-    const std::vector<std::string> inputs = Inputs(o, library, crystal);
+    SessionOptions where;  // only its library folder counts here
+    where.libFolder = o.libFolder;
+    const std::vector<std::string> inputs = RunInputs(where, o.devices, o.files);
     const std::vector<std::string> names = BoardNames(o.devices);
 
     // Every output is found usable before any port is opened.
@@ -363,7 +358,7 @@ int RunStationCommand(int argc, char** argv, const CommandContext& ctx) {
         }
         for (const std::string& name : names) {
             const std::string path = (fs::path(folder) / BoardFileName(name, extension)).string();
-            const std::string why = std::string(extension) == ".log" ? OutputFileProblem(path, outputsInputs)
+            const std::string why = std::string(extension) == ".log" ? LogPathProblem(path, outputsInputs)
                                                                       : TracePathProblem(path, outputsInputs);
             if (!why.empty()) {
                 ctx.err << "Error: " << path << " cannot be written: " << why << "; no board was touched\n";
