@@ -1,16 +1,15 @@
 // kestrel: the operator's window.
-#include <getopt.h>
-
 #include <QApplication>
 #include <QTimer>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
 #include <iostream>
 
 #include "app/MainApp.h"
+#include "app/StartUp.h"
 #include "app/VersionText.h"
+#include "console/MessageBoxes.h"
 
 namespace {
 
@@ -75,32 +74,18 @@ int main(int argc, char** argv) {
     }
     QApplication app(argc, argv);  // takes the toolkit's own options out of argv
 
-    static const option kLong[] = {{"lib", required_argument, nullptr, 'l'}, {nullptr, 0, nullptr, 0}};
-    std::string lib;
-    opterr = 0;
-    for (int c; (c = getopt_long(argc, argv, "", kLong, nullptr)) != -1;) {
-        if (c == 'l') {
-            lib = optarg;
-            continue;
-        }
-        std::cerr << "kestrel: unknown option or missing value: " << argv[optind - 1] << "\n" << kUsage;
-        return 2;
+    const StartUpRequest request = ReadStartUp(argc, argv);
+    if (!request.refusal.empty()) {
+        QtMessageBoxes boxes;
+        RefuseStartUp(request, boxes);
+        if (request.status == 2)
+            std::cerr << kUsage;
+        return request.status;
     }
-    if (!lib.empty()) {
-        std::error_code ec;
-        if (!std::filesystem::is_directory(lib, ec)) {
-            std::cerr << "kestrel: the library folder " << lib << " does not exist\n";
-            return 2;
-        }
-        lib = std::filesystem::absolute(lib, ec).lexically_normal().string();
-    }
-    QStringList files;
-    for (int i = optind; i < argc; ++i)
-        files << QString::fromLocal8Bit(argv[i]);
 
-    CMainApp theApp(lib);
+    CMainApp theApp(request.lib);
     FirstPaintReport report;
     if (std::getenv("KESTREL_STARTUP_REPORT"))
         app.installEventFilter(&report);
-    return theApp.InitInstance(files);
+    return theApp.InitInstance(request.files);
 }

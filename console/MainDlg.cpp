@@ -2,11 +2,16 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QContextMenuEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
+#include <QScreen>
+#include <QStyle>
 #include <QTimer>
+#include <QWindow>
+#include <algorithm>
 
 #include "console/ConsoleList.h"
 #include "console/FileChooser.h"
@@ -17,6 +22,7 @@
 #include "engine/SharedState.h"
 #include "engine/Session.h"
 #include "serial/LineFactory.h"
+#include "trace/TracePath.h"
 #include "trace/WireTrace.h"
 
 namespace {
@@ -79,7 +85,6 @@ void CMainDlg::OnInitDialog() {
     ShowLampImage(lamp, IDB_LAMP_CLOSED);
     LoadBoardSettings();
     commandText->setText(QStringLiteral("reset"));
-    fileOpened = false;
 
     engineeringShown = ReadSettings().GetInt(kViewSection, kEngineeringKey) != 0;
     for (QWidget* w : engineering)
@@ -99,8 +104,11 @@ void CMainDlg::ShowEngineeringControls(bool shown) {
     for (QWidget* w : engineering)
         w->setVisible(shown);
     LayOutControls();
-    if (const std::string path = SettingsPathForWrite(); !path.empty())
-        WriteProfileString(path, kViewSection, kEngineeringKey, shown ? "1" : "0");
+    std::string why;
+    if (const std::string path = SettingsPathForWrite(&why); !path.empty())
+        why = WriteProfileString(path, kViewSection, kEngineeringKey, shown ? "1" : "0");
+    if (!why.empty())
+        ChoiceNotKept(why);
 }
 
 void CMainDlg::OnSysCommand(unsigned id) {
@@ -154,8 +162,23 @@ void CMainDlg::FinishWorker() {
 // ---- Window events.
 
 bool CMainDlg::OnCancel() {
-    if ((session && session->Busy()) || requestRunning)
+    if ((session && session->Busy()) || requestRunning || askingToClose)
         return false;  // an image request is under way: the window stays
+    if (session && session->RunActive()) {
+        // A board half-written is worse than a window that stays: the operator says.
+        askingToClose = true;
+        const bool erase = session->RunKind() == ExchangeProgress::Kind::Erase;
+        const bool stop = services.boxes->Ask(
+            this, erase ? "An erase is under way: stop it and close?" : "An update is under way: stop it and close?",
+            "Warning");
+        askingToClose = false;
+        if (!stop || !session)
+            return false;
+        if (session->RunActive())
+            session->Cancel();  // as Cancel does: disarmed, the line back at the operator's settings
+        ShowRunState();
+        DeliverWorkerReports();
+    }
     if (session)
         session->RequestQuit();
     return true;
@@ -172,6 +195,34 @@ void CMainDlg::closeEvent(QCloseEvent* event) {
 }
 
 void CMainDlg::reject() { close(); }
+
+void CMainDlg::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    LayOutControls();  // on its screen now, with its frame
+    // Before it is first mapped: the title bar the window manager adds must be on the
+    // screen too, or the window could never be moved. Until the window manager has
+    // framed the window its frame is unknown here, and a title bar's height is assumed.
+    if (const QScreen* shown = screen(); shown && !placedOnScreen) {
+        placedOnScreen = true;
+        const QRect room = shown->availableGeometry();
+        const QMargins known = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+        const int title = std::max(known.top(), style()->pixelMetric(QStyle::PM_TitleBarHeight));
+        const int bottom = std::max(known.bottom(), style()->pixelMetric(QStyle::PM_DefaultFrameWidth));
+        if (height() + title + bottom <= room.height()) {
+            const int top = std::clamp(geometry().top(), room.top() + title, room.bottom() + 1 - bottom - height());
+            if (top != geometry().top())
+                move(x(), y() + top - geometry().top());
+        }
+    }
+}
+
+void CMainDlg::moveEvent(QMoveEvent* event) {
+    QDialog::moveEvent(event);
+    // Another screen, or the window manager's frame known at last: the height the
+    // window may take can have changed.
+    if (engineeringShown && log)
+        LayOutControls();
+}
 
 void CMainDlg::changeEvent(QEvent* event) {
     QDialog::changeEvent(event);
@@ -191,7 +242,17 @@ bool CMainDlg::ToggleWireTrace() {
         services.files->ChooseFileToSave(this, "kestrel.trace", "Wire traces (*.trace)|*.trace|All files (*.*)|*.*||");
     if (path.empty())
         return false;
-    std::string why;
+    // A trace is written over what the path names: never over a file or device the
+    // window uses, nor over anything that is not an earlier trace.
+    std::vector<std::string> inUse = session->FilesInUse();
+    inUse.push_back(SettingsPath());
+    inUse.push_back(OperatorSettings::Load(SettingsFolder(SettingsPath()))
+                        .DeviceForPort(static_cast<unsigned>(portList->currentIndex() + 1)));
+    std::string why = TracePathProblem(path, inUse);
+    if (!why.empty()) {
+        services.boxes->Show(this, "Can't record the wire trace!\n" + path + ": " + why + ".", "Error", BoxIcon::Warning);
+        return false;
+    }
     auto trace = WireTrace::Create(path, why);
     if (!trace) {
         services.boxes->Show(this, "Can't record the wire trace!\n" + path + ": " + why, "Error", BoxIcon::Warning);

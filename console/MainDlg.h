@@ -28,6 +28,7 @@ class QFrame;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QScrollArea;
 struct SharedState;
 
 // Control identifiers of the main dialog.
@@ -95,7 +96,9 @@ public:
     ~CMainDlg() override;
 
     QWidget* GetDlgItem(int id) const;
-    bool FileOpened() const { return fileOpened; }
+    // Update files were opened and an Update would send what was taken of them (an
+    // erase since then has discarded them).
+    bool FileOpened() const;
     // Files are being opened or an image request runs: Update waits, the window stays.
     bool Busy() const;
     const std::string& PendingLine() const;
@@ -122,6 +125,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void reject() override;
     void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -136,6 +141,11 @@ private:
     void OnInitDialog();
     void OnSessionEvent(const SessionEvent& e);
     void OnRunEnded(const RunVerdict& verdict);
+    void OnFileResult(const SessionEvent& e);
+    void OnPortState(bool open);
+    // While an update or an erase runs, Update reads Cancel, and nothing that would
+    // change the image or the line under it can be pressed.
+    void ShowRunState();
     void DeliverWorkerReports();
 
     // The operator's requests (MainDlgHandlers.cpp).
@@ -157,11 +167,19 @@ private:
     // The settings file read now, and the one a changed choice is written to (empty
     // when it cannot be made: the choice then holds until the window closes).
     std::string SettingsPath() const;
-    std::string SettingsPathForWrite() const;
+    std::string SettingsPathForWrite(std::string* why = nullptr) const;
     ProfileFile ReadSettings() const;
     void LoadPortSettings();
     void LoadBoardSettings();
     void SaveSetting(const char* section, const char* key, const QComboBox* list);
+    // Selects a stored index in its list; an index beyond the list leaves the list
+    // without a selection, and is remembered so that the failure it causes names it.
+    void SelectStored(QComboBox* list, const ProfileFile& settings, const char* section, const char* key);
+    // Which line settings are missing because the settings file holds a value beyond
+    // its list, one per line ("" when none).
+    std::string UnlistedLineSettings() const;
+    // Said once in the log: a choice could not be written to the settings file.
+    void ChoiceNotKept(const std::string& why);
     void ApplyPortSettings();
     void ShowPortDevices();
 
@@ -202,13 +220,20 @@ private:
     QLabel* parityLabel = nullptr;
     QLabel* flashStyleLabel = nullptr;
     QFrame* engineeringRule = nullptr;
+    QScrollArea* engineeringArea = nullptr;  // the engineering controls' panel, scrolled where the screen is low
     std::vector<QWidget*> engineering;
     std::map<int, QWidget*> controls;
 
-    bool fileOpened = false;
     bool engineeringShown = false;
+    struct StoredValue {
+        std::string section, key, value;
+    };
+    std::map<const QComboBox*, StoredValue> unlisted;  // stored indexes beyond their lists
+    bool choiceNotKeptSaid = false;
     std::shared_ptr<WireTrace> wireTrace;  // the recording under way, if any
     bool requestRunning = false;  // a handler waits for the worker between its requests
     int openingFiles = 0;         // OpenFiles() calls not yet taken up
     bool closing = false;         // the window is going
+    bool askingToClose = false;   // the question before closing during a run is up
+    bool placedOnScreen = false;  // its frame has been brought onto the screen once
 };

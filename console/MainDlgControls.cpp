@@ -7,6 +7,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPainter>
+#include <QScreen>
+#include <QScrollArea>
+#include <QStyle>
+#include <QWindow>
+#include <cmath>
 #include <type_traits>
 
 #include "console/DialogUnits.h"
@@ -76,6 +82,56 @@ QStringList Items(const List& choices) {
     return items;
 }
 
+// The smallest number of logical pixels that is a whole number of the screen's pixels
+// (1 at a whole scale, 2 at 1.5, 4 at 1.25).
+int WholePixelStep(qreal ratio) {
+    for (int step = 1; step <= 8; ++step)
+        if (std::abs(step * ratio - std::round(step * ratio)) < 1e-6)
+            return step;
+    return 1;
+}
+
+// A list box whose frame shows at any scale. At a fractional scale (1.5 at 144 dpi)
+// the list's inner part and its scroll bar, one pixel inside the frame, begin and end
+// between two screen pixels and are painted over the frame's right and bottom lines:
+// the frame is then painted once more, over them.
+class FramedList : public QListWidget {
+public:
+    explicit FramedList(QWidget* parent) : QListWidget(parent), overFrame(new FrameOnTop(this)) {}
+    void FitScale(qreal ratio) {
+        overFrame->setVisible(WholePixelStep(ratio) > 1);
+        overFrame->setGeometry(rect());
+        overFrame->raise();
+    }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override {
+        QListWidget::resizeEvent(event);
+        overFrame->setGeometry(rect());
+        overFrame->raise();
+    }
+
+private:
+    class FrameOnTop : public QWidget {
+    public:
+        explicit FrameOnTop(FramedList* list) : QWidget(list), list(list) {
+            setAttribute(Qt::WA_TransparentForMouseEvents);
+            setAttribute(Qt::WA_NoSystemBackground);
+            hide();
+        }
+
+    protected:
+        void paintEvent(QPaintEvent*) override {
+            QPainter painter(this);
+            list->drawFrame(&painter);
+        }
+
+    private:
+        FramedList* list;
+    };
+    FrameOnTop* overFrame;
+};
+
 QComboBox* MakeList(QWidget* parent, const QStringList& items, bool editable = false) {
     auto* list = new QComboBox(parent);
     list->setEditable(editable);
@@ -88,7 +144,7 @@ QComboBox* MakeList(QWidget* parent, const QStringList& items, bool editable = f
 }  // namespace
 
 void CMainDlg::CreateControls() {
-    log = new QListWidget(this);
+    log = new FramedList(this);
     log->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     QStringList ports;
     for (int n = 1; n <= kPortChoices; ++n)
@@ -105,24 +161,33 @@ void CMainDlg::CreateControls() {
     portLabel = new QLabel(QStringLiteral("PortNo"), this);
     crystalLabel = new QLabel(QStringLiteral("XTLO"), this);
 
-    baudList = MakeList(this, Items(kBaudChoices));
-    parityList = MakeList(this, Items(kParityChoices));
-    dataBitsList = MakeList(this, Items(kDataBitsChoices), true);
-    stopBitsList = MakeList(this, Items(kStopBitsChoices), true);
-    flashStyleList = MakeList(this, Items(kFlashStyleChoices));
-    portButton = MakeCommandButton(QStringLiteral("Close&Port"), this);
-    lamp = MakeLampButton(this);
-    saveAsBinButton = MakeCommandButton(QStringLiteral("&SaveAsBin"), this);
-    saveInfoButton = MakeCommandButton(QStringLiteral("Save&Info"), this);
-    clearButton = MakeCommandButton(QStringLiteral("C&lear"), this);
-    commandButton = MakeCommandButton(QStringLiteral("Comman&d"), this);
-    commandText = new QLineEdit(this);
-    reserveBox = new QCheckBox(QStringLiteral("Reserve Program"), this);
-    consoleList = new QListWidget(this);
-    baudLabel = new QLabel(QStringLiteral("BaudRate"), this);
-    parityLabel = new QLabel(QStringLiteral("Parity"), this);
-    flashStyleLabel = new QLabel(QStringLiteral("FlashStyle"), this);
-    engineeringRule = new QFrame(this);
+    // The engineering controls sit on a panel below the operator's face; where the
+    // screen is too low for all of it, the panel scrolls.
+    engineeringArea = new QScrollArea(this);
+    engineeringArea->setFrameShape(QFrame::NoFrame);
+    engineeringArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    engineeringArea->setWidgetResizable(false);
+    auto* panel = new QWidget;
+    panel->setObjectName(QStringLiteral("engineering"));
+    engineeringArea->setWidget(panel);
+    baudList = MakeList(panel, Items(kBaudChoices));
+    parityList = MakeList(panel, Items(kParityChoices));
+    dataBitsList = MakeList(panel, Items(kDataBitsChoices), true);
+    stopBitsList = MakeList(panel, Items(kStopBitsChoices), true);
+    flashStyleList = MakeList(panel, Items(kFlashStyleChoices));
+    portButton = MakeCommandButton(QStringLiteral("Close&Port"), panel);
+    lamp = MakeLampButton(panel);
+    saveAsBinButton = MakeCommandButton(QStringLiteral("&SaveAsBin"), panel);
+    saveInfoButton = MakeCommandButton(QStringLiteral("Save&Info"), panel);
+    clearButton = MakeCommandButton(QStringLiteral("C&lear"), panel);
+    commandButton = MakeCommandButton(QStringLiteral("Comman&d"), panel);
+    commandText = new QLineEdit(panel);
+    reserveBox = new QCheckBox(QStringLiteral("Reserve Program"), panel);
+    consoleList = new FramedList(panel);
+    baudLabel = new QLabel(QStringLiteral("BaudRate"), panel);
+    parityLabel = new QLabel(QStringLiteral("Parity"), panel);
+    flashStyleLabel = new QLabel(QStringLiteral("FlashStyle"), panel);
+    engineeringRule = new QFrame(panel);
     engineeringRule->setFrameShape(QFrame::HLine);
     engineeringRule->setFrameShadow(QFrame::Sunken);
 
@@ -154,14 +219,24 @@ void CMainDlg::CreateControls() {
                    reserveBox,     consoleList,   baudLabel,    parityLabel,  flashStyleLabel, engineeringRule};
     for (QWidget* w : engineering)
         w->hide();
+    engineeringArea->hide();
     for (const auto& [id, widget] : controls)
         widget->setObjectName(QString::number(id));
 }
 
 void CMainDlg::LayOutControls() {
     const DialogUnits du(font());
-    for (const auto& [id, place] : kPlaces)
-        controls.at(id)->setGeometry(du.Rect(place.x, place.y, place.width, place.height));
+    const qreal ratio = devicePixelRatioF();
+    QWidget* panel = engineeringArea->widget();
+    for (const auto& [id, place] : kPlaces) {
+        QWidget* control = controls.at(id);
+        // The engineering controls are placed on their panel, which begins where the
+        // operator's face ends.
+        const int y = control->parentWidget() == panel ? place.y - kClientHeight : place.y;
+        control->setGeometry(du.Rect(place.x, y, place.width, place.height));
+        if (auto* list = dynamic_cast<FramedList*>(control))
+            list->FitScale(ratio);
+    }
     const std::pair<QLabel*, LabelPlace> labels[] = {{portLabel, kPortLabel},
                                                      {crystalLabel, kCrystalLabel},
                                                      {baudLabel, kBaudLabel},
@@ -169,8 +244,37 @@ void CMainDlg::LayOutControls() {
                                                      {flashStyleLabel, kFlashStyleLabel}};
     for (const auto& [label, place] : labels) {
         label->adjustSize();
-        label->move(du.X(place.x), du.Y(place.y) - (label->height() - du.BaseY()) / 2);
+        const int y = label->parentWidget() == panel ? place.y - kClientHeight : place.y;
+        label->move(du.X(place.x), du.Y(y) - (label->height() - du.BaseY()) / 2);
     }
-    engineeringRule->setGeometry(du.X(8), du.Y(kRuleY), du.X(kClientWidth - 16), 2);
-    setFixedSize(du.Size(kClientWidth, engineeringShown ? kEngineeringClientHeight : kClientHeight));
+    engineeringRule->setMinimumWidth(0);
+    engineeringRule->setMaximumWidth(QWIDGETSIZE_MAX);
+    engineeringRule->setGeometry(du.X(8), du.Y(kRuleY - kClientHeight), du.X(kClientWidth - 16), 2);
+
+    const QSize face = du.Size(kClientWidth, kClientHeight);
+    const QSize whole = du.Size(kClientWidth, kEngineeringClientHeight);
+    if (!engineeringShown) {
+        engineeringArea->hide();
+        setFixedSize(face);
+        return;
+    }
+    // As much of the panel as the screen has room for below the face, the window's
+    // frame included; the rest scrolls.
+    int room = whole.height();
+    if (const QScreen* shown = screen()) {
+        const QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+        const int frameHeight = std::max(frame.top() + frame.bottom(), style()->pixelMetric(QStyle::PM_TitleBarHeight) +
+                                                                           2 * style()->pixelMetric(QStyle::PM_DefaultFrameWidth));
+        room = std::max(face.height() + du.Y(kLineHeight), shown->availableGeometry().height() - frameHeight);
+    }
+    const int clientHeight = std::min(whole.height(), room);
+    const bool scrolls = clientHeight < whole.height();
+    const int panelHeight = whole.height() - face.height();
+    const int scrollBar =
+        scrolls ? engineeringArea->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, engineeringArea) : 0;
+    panel->resize(face.width() - scrollBar, panelHeight);
+    engineeringRule->setFixedWidth(panel->width() - 2 * du.X(8));
+    engineeringArea->setGeometry(0, face.height(), face.width(), clientHeight - face.height());
+    engineeringArea->show();
+    setFixedSize(face.width(), clientHeight);
 }

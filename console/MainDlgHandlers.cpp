@@ -83,8 +83,14 @@ void CMainDlg::ResetImage() {
         WaitWhileBusy();
 }
 
+bool CMainDlg::FileOpened() const {
+    if (!session)
+        return false;
+    const OpenedFiles files = session->Files();
+    return files != OpenedFiles::None && files != OpenedFiles::Erased;
+}
+
 void CMainDlg::LoadFiles(const std::vector<std::string>& files) {
-    fileOpened = true;
     // The session loads one file at a time and logs each; the last may still be
     // loading when this returns.
     session->LoadFiles(files);
@@ -92,16 +98,14 @@ void CMainDlg::LoadFiles(const std::vector<std::string>& files) {
 }
 
 void CMainDlg::OnOpenFile() {
-    if (requestRunning)
+    // Never beside a run: the image would change under the board that is being sent it.
+    if (requestRunning || session->RunActive())
         return;
     RequestScope scope(requestRunning);
     ResetImage();  // even a cancelled choice leaves the image empty
     const std::vector<std::string> files = services.files->ChooseFilesToOpen(this, kOpenFilter);
-    if (files.empty()) {
-        fileOpened = false;
-        return;
-    }
-    LoadFiles(files);
+    if (!files.empty())
+        LoadFiles(files);
 }
 
 void CMainDlg::OpenFiles(const QStringList& paths) {
@@ -126,6 +130,13 @@ void CMainDlg::OpenFilesNow(const QStringList& paths) {
         });
         return;
     }
+    if (session->RunActive()) {
+        // Dropped on the window (or named by another program) while a board is being
+        // written: the image stays as the board is being sent it.
+        AddLogText(std::string("The files were not opened: an ") +
+                   (session->RunKind() == ExchangeProgress::Kind::Erase ? "erase" : "update") + " is under way.");
+        return;
+    }
     RequestScope scope(requestRunning);
     ResetImage();
     std::vector<std::string> files;
@@ -141,20 +152,35 @@ void CMainDlg::OnUpdate() {
         QTimer::singleShot(kRetryMs, this, [this] { OnUpdate(); });
         return;
     }
-    if (!fileOpened) {
-        ShowBox("Please open file first!", "Warning", BoxIcon::Warning);
-        return;
-    }
     if (updateButton->text() == kUpdateLabel) {
-        updateButton->setText(kCancelLabel);
+        switch (session->Files()) {
+        case OpenedFiles::None:
+        case OpenedFiles::Erased:  // what was opened is no longer in the image
+            ShowBox("Please open file first!", "Warning", BoxIcon::Warning);
+            return;
+        case OpenedFiles::Refused:
+            ShowBox("None of the opened files could be used: nothing was sent.\nOpen the update files again.",
+                    "Warning", BoxIcon::Warning);
+            return;
+        case OpenedFiles::Loading:  // not while the session is busy
+        case OpenedFiles::Taken: break;
+        }
         session->StartUpdate(crystalList->currentIndex());
     } else {
-        // Disarmed, the worker no longer answers the board; the reopen at the
-        // operator's settings ends whatever speed the update had set.
-        updateButton->setText(kUpdateLabel);
+        // An update or an erase: disarmed, the worker no longer answers the board; the
+        // reopen at the operator's settings ends whatever speed the run had set.
         session->Cancel();
     }
+    ShowRunState();
     DeliverWorkerReports();
+}
+
+void CMainDlg::ShowRunState() {
+    const bool running = session && session->RunActive();
+    updateButton->setText(running ? kCancelLabel : kUpdateLabel);
+    for (QWidget* w : std::initializer_list<QWidget*>{openFileButton, saveAsBinButton, commandButton, portList, baudList,
+                                                      parityList, dataBitsList, stopBitsList, portButton})
+        w->setEnabled(!running);
 }
 
 void CMainDlg::OnOpenClosePort() {
@@ -171,7 +197,7 @@ void CMainDlg::OnOpenClosePort() {
 }
 
 void CMainDlg::OnSaveAsBin() {
-    if (requestRunning)
+    if (requestRunning || session->RunActive())
         return;
     RequestScope scope(requestRunning);
     WaitWhileBusy();  // an earlier image request may still run
@@ -187,14 +213,17 @@ void CMainDlg::OnSaveAsBin() {
 }
 
 void CMainDlg::OnCommand() {
-    if (requestRunning)
+    if (requestRunning || session->RunActive())
         return;
     RequestScope scope(requestRunning);
     commandButton->setEnabled(false);
     WaitWhileBusy();
     session->ConsoleCommand(commandText->text().toStdString(), crystalList->currentIndex());  // as typed, blanks included
-    commandButton->setEnabled(true);
-    commandButton->setFocus();
+    // "initflash" has started an erase: Update reads Cancel and the command waits.
+    ShowRunState();
+    if (commandButton->isEnabled())
+        commandButton->setFocus();
+    DeliverWorkerReports();
 }
 
 void CMainDlg::OnReserveProgram() { shared.ReserveProgram = reserveBox->isChecked() ? 1 : 0; }
@@ -212,7 +241,7 @@ void CMainDlg::OnSaveInfo() {
 
 void CMainDlg::OnSessionEvent(const SessionEvent& e) {
     switch (e.kind) {
-    case SessionEvent::Kind::PortState: ShowLampImage(lamp, e.value != 0 ? IDB_LAMP_OPEN : IDB_LAMP_CLOSED); break;
+    case SessionEvent::Kind::PortState: OnPortState(e.value != 0); break;
     case SessionEvent::Kind::Log: AddLogText(e.text); break;
     case SessionEvent::Kind::Progress: progress->SetPos(e.value); break;
     case SessionEvent::Kind::ConsoleBytes: console->OnRxBytes(e.bytes.data(), e.bytes.size()); break;
@@ -223,14 +252,36 @@ void CMainDlg::OnSessionEvent(const SessionEvent& e) {
             session->Dismissed(e.box);
         break;
     case SessionEvent::Kind::RunEnded: OnRunEnded(e.verdict); break;
-    case SessionEvent::Kind::Stage:
-    case SessionEvent::Kind::FileResult: break;
+    case SessionEvent::Kind::Stage: ShowRunState(); break;  // a run began (an erase at the console, say)
+    case SessionEvent::Kind::FileResult: OnFileResult(e); break;
     }
+}
+
+void CMainDlg::OnPortState(bool open) {
+    // The lamp and the port button's label follow the port as the worker reports it:
+    // after a line lost while idle, the button offers to open it again.
+    ShowLampImage(lamp, open ? IDB_LAMP_OPEN : IDB_LAMP_CLOSED);
+    portButton->setText(open ? kClosePortLabel : kOpenPortLabel);
+}
+
+void CMainDlg::OnFileResult(const SessionEvent& e) {
+    if (e.value != 0)
+        return;
+    // Marked under its own line, so that the log shows which files an Update sends.
+    std::string why = e.caption.substr(e.caption.find(": ") == std::string::npos ? 0 : e.caption.find(": ") + 2);
+    for (char& c : why)
+        if (c == '\n')
+            c = ' ';
+    AddLogText("Refused: " + e.text + (why.empty() ? std::string() : " (" + why + ")"));
 }
 
 void CMainDlg::OnRunEnded(const RunVerdict& verdict) {
     progress->SetPos(0);
-    updateButton->setText(kUpdateLabel);
+    ShowRunState();
+    // A run that did not pass says why in the log, its only record: it did not start,
+    // it stopped, or the board's "finished" came too early.
+    if (const std::string line = RunEndLogLine(verdict); !line.empty())
+        AddLogText(line);
     // The board said it was done, but it never got all it had to get: the operator
     // must not take the log's last line for a flashed board.
     if (verdict.result == RunResult::FinishedEarly)

@@ -10,24 +10,57 @@
 #include "engine/Session.h"
 #include "engine/SharedState.h"
 
-namespace {
+void CMainDlg::SelectStored(QComboBox* list, const ProfileFile& p, const char* section, const char* key) {
+    const int index = p.GetInt(section, key);
+    // A stored index beyond the list leaves the list without a choice.
+    list->setCurrentIndex(index < list->count() ? index : -1);
+    if (index < list->count())
+        unlisted.erase(list);
+    else
+        unlisted[list] = StoredValue{section, key, p.GetString(section, key).value_or("")};
+}
 
+std::string CMainDlg::UnlistedLineSettings() const {
+    std::string problem;
+    for (const QComboBox* list : {portList, baudList, parityList, dataBitsList, stopBitsList}) {
+        const auto found = unlisted.find(list);
+        // Only while the list still shows nothing: a choice made since, or a text
+        // typed into an editable list, is the operator's.
+        if (found == unlisted.end() || list->currentIndex() >= 0 || !list->currentText().isEmpty())
+            continue;
+        const StoredValue& v = found->second;
+        if (!problem.empty())
+            problem += "\n";
+        problem += "[" + v.section + "] " + v.key + "=" + v.value + " in " + SettingsPath() +
+                   " is not in its list (0 to " + std::to_string(list->count() - 1) + ")";
+    }
+    if (!problem.empty())
+        problem += "\nChoose one in the window, or mend the settings file.";
+    return problem;
+}
 
-// A stored index beyond the list leaves the list without a choice.
-void Select(QComboBox* list, int index) { list->setCurrentIndex(index < list->count() ? index : -1); }
-
-}  // namespace
+void CMainDlg::ChoiceNotKept(const std::string& why) {
+    if (choiceNotKeptSaid)
+        return;
+    choiceNotKeptSaid = true;
+    const std::string file = services.library ? services.library->SettingsFile() : SettingsPath();
+    AddLogText("Settings could not be saved to " + file + " (" + why + "): the choices hold until the window closes.");
+}
 
 std::string CMainDlg::SettingsPath() const {
     return services.library ? services.library->SettingsFileToRead()
                             : shared.LibraryFolder() + "/" + OperatorSettings::kFileName;
 }
 
-std::string CMainDlg::SettingsPathForWrite() const {
+std::string CMainDlg::SettingsPathForWrite(std::string* why) const {
     if (!services.library)
         return SettingsPath();
     std::string error;
-    return services.library->PrepareSettingsForWrite(error) ? services.library->SettingsFile() : std::string();
+    if (services.library->PrepareSettingsForWrite(error))
+        return services.library->SettingsFile();
+    if (why)
+        *why = error;
+    return {};
 }
 
 ProfileFile CMainDlg::ReadSettings() const {
@@ -39,25 +72,27 @@ ProfileFile CMainDlg::ReadSettings() const {
 
 void CMainDlg::LoadPortSettings() {
     const ProfileFile p = ReadSettings();
-    Select(portList, p.GetInt("COM", "portno"));
-    Select(baudList, p.GetInt("COM", "baudrate"));
-    Select(parityList, p.GetInt("COM", "parity"));
-    Select(dataBitsList, p.GetInt("COM", "databits"));
-    Select(stopBitsList, p.GetInt("COM", "stopbits"));
+    SelectStored(portList, p, "COM", "portno");
+    SelectStored(baudList, p, "COM", "baudrate");
+    SelectStored(parityList, p, "COM", "parity");
+    SelectStored(dataBitsList, p, "COM", "databits");
+    SelectStored(stopBitsList, p, "COM", "stopbits");
 }
 
 void CMainDlg::LoadBoardSettings() {
     const ProfileFile p = ReadSettings();
-    Select(crystalList, p.GetInt("PLANT", "XTLO"));
-    Select(flashStyleList, p.GetInt("PLANT", "flashstyle"));
+    SelectStored(crystalList, p, "PLANT", "XTLO");
+    SelectStored(flashStyleList, p, "PLANT", "flashstyle");
 }
 
 void CMainDlg::SaveSetting(const char* section, const char* key, const QComboBox* list) {
     // Without a library folder, or with a file that cannot be written, the choice
-    // holds until the window closes and the operator is not interrupted.
-    const std::string path = SettingsPathForWrite();
-    if (!path.empty())
-        WriteProfileString(path, section, key, std::to_string(list->currentIndex()));
+    // holds until the window closes; the log says so once, and nothing interrupts.
+    std::string why;
+    if (const std::string path = SettingsPathForWrite(&why); !path.empty())
+        why = WriteProfileString(path, section, key, std::to_string(list->currentIndex()));
+    if (!why.empty())
+        ChoiceNotKept(why);
 }
 
 void CMainDlg::ApplyPortSettings() {
@@ -66,7 +101,9 @@ void CMainDlg::ApplyPortSettings() {
                                  parityList->currentText().left(1).toStdString() + "," +
                                  dataBitsList->currentText().toStdString() + "," +
                                  stopBitsList->currentText().toStdString();
-    session->OpenPort(port, settings);
+    // A list left empty by a stored value beyond it cannot make a line: the failure
+    // names the value instead of blaming the port.
+    session->OpenPort(port, settings, UnlistedLineSettings());
     ShowPortDevices();
 }
 

@@ -29,3 +29,11 @@ void QtMessageBoxes::Show(QWidget* owner, const std::string& text, const std::st
     }
     box.exec();
 }
+
+bool QtMessageBoxes::Ask(QWidget* owner, const std::string& text, const std::string& caption) {
+    QMessageBox box(QMessageBox::Question, QString::fromStdString(caption), QString::fromStdString(text),
+                    QMessageBox::Yes | QMessageBox::No, owner);
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}

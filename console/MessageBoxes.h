@@ -12,6 +12,8 @@ public:
     virtual ~IMessageBoxes() = default;
     // Shows the box and returns once it is dismissed.
     virtual void Show(QWidget* owner, const std::string& text, const std::string& caption, BoxIcon icon) = 0;
+    // Asks a question with Yes and No; No unless the operator says Yes.
+    virtual bool Ask(QWidget* owner, const std::string& text, const std::string& caption) = 0;
 };
 
 // The platform's message box with an OK button. The first line of the text is the
@@ -20,4 +22,6 @@ public:
 class QtMessageBoxes : public IMessageBoxes {
 public:
     void Show(QWidget* owner, const std::string& text, const std::string& caption, BoxIcon icon) override;
+    // Escape, and the window's own close button, answer No.
+    bool Ask(QWidget* owner, const std::string& text, const std::string& caption) override;
 };

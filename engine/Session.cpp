@@ -3,6 +3,7 @@
 #include "engine/LogTexts.h"
 #include "engine/Messages.h"
 #include "engine/UIThread.h"
+#include "protocol/Crystals.h"
 #include "trace/WireTrace.h"
 
 namespace {
@@ -10,6 +11,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr const char* kInitflash = "initflash";
+constexpr const char* kCantOpenPort = "Can't open port!";
+constexpr const char* kLogFilesErased = "The erase discarded the opened files: open them again before an update.";
 
 SessionEvent Event(SessionEvent::Kind kind) {
     SessionEvent e;
@@ -17,15 +20,80 @@ SessionEvent Event(SessionEvent::Kind kind) {
     return e;
 }
 
+// The worker's line as the session hands it over. Where the front end knows why its
+// settings cannot make a line (a settings value beyond its list), a failed open with
+// those settings gives that reason beside the line's own, so that "Can't open port!"
+// names the setting instead of blaming the port.
+class ExplainedLine : public ISerialLine {
+public:
+    using Explain = std::function<std::string(const std::string& settings)>;
+    ExplainedLine(std::unique_ptr<ISerialLine> line, Explain explain) : line(std::move(line)), explain(std::move(explain)) {}
+
+    bool OpenPort(uint32_t n, const std::string& settings) override {
+        const bool opened = line->OpenPort(n, settings);
+        why = opened ? std::string() : explain(settings);
+        return opened;
+    }
+    std::string LastOpenError() const override {
+        const std::string own = line->LastOpenError();
+        return why.empty() ? own : own + "\n" + why;
+    }
+    void ClosePort() override { line->ClosePort(); }
+    bool IsOpen() const override { return line->IsOpen(); }
+    uint32_t ReadAvailable(uint8_t* b, uint32_t n, uint32_t waitMs) override { return line->ReadAvailable(b, n, waitMs); }
+    uint32_t WriteBytes(const uint8_t* b, uint32_t n) override { return line->WriteBytes(b, n); }
+    bool DrainOutput(uint32_t timeoutMs) override { return line->DrainOutput(timeoutMs); }
+    std::string DeviceName() const override { return line->DeviceName(); }
+    void SetNotifyThread(INotifyTarget* target) override { line->SetNotifyThread(target); }
+    uint32_t OpenCount() const override { return line->OpenCount(); }
+    void SetTrace(std::shared_ptr<WireTrace> trace) override { line->SetTrace(std::move(trace)); }
+    std::shared_ptr<WireTrace> Trace() const override { return line->Trace(); }
+    void Note(const std::string& text) override { line->Note(text); }
+    void SetFailureBox(FailureBox box) override { line->SetFailureBox(std::move(box)); }
+
+private:
+    std::unique_ptr<ISerialLine> line;
+    Explain explain;
+    std::string why;  // the worker's thread only, as the opens are
+};
+
 }  // namespace
+
+std::string RunEndLogLine(const RunVerdict& v) {
+    if (v.result == RunResult::Passed || v.result == RunResult::Cancelled)
+        return {};
+    const std::string run = v.kind == ExchangeProgress::Kind::Erase ? "erase" : "update";
+    // Nothing of the exchange went out: the board was never woken, or the line that
+    // would wake it was not there.
+    const bool notStarted = v.failure == FailureClass::StartRefused ||
+                            ((v.failure == FailureClass::PortFailed || v.failure == FailureClass::LineLost) &&
+                             v.stoppedAt.stage == Stage::Waking && v.bytesSent == 0);
+    std::string why = v.message;
+    for (char& c : why)
+        if (c == '\n')
+            c = ' ';
+    if (notStarted)
+        return "The " + run + " did not start: " + why;
+    if (v.result == RunResult::Failed)
+        return "The " + run + " stopped: " + why;
+    return "The " + run + " failed: " + why;
+}
 
 Session::Session(SharedState& s, SessionSetup su) : shared(s), setup(std::move(su)), mailbox(setup.wake) {
     static RealSleeper realTime;
     IWindowPoster& poster = *this;
     IMessageBoxOwner& boxes = *this;
-    worker = std::make_unique<CUIThread>(shared, poster, boxes, setup.sleeper ? *setup.sleeper : realTime, setup.lines);
+    LineFactory lines = [made = setup.lines, this] {
+        return std::make_unique<ExplainedLine>(made ? made() : MakeSerialLine(), [this](const std::string& settings) {
+            std::lock_guard lock(mutex);
+            return settings == operatorSettings ? operatorProblem : std::string();
+        });
+    };
+    worker = std::make_unique<CUIThread>(shared, poster, boxes, setup.sleeper ? *setup.sleeper : realTime, lines);
     worker->SetFacts(this);
     worker->SetPreparedImage(setup.preparedImage);
+    if (setup.preparedImage)
+        files = OpenedFiles::Taken;
 }
 
 Session::~Session() { Quit(); }
@@ -73,13 +141,74 @@ void Session::Log(const std::string& text) {
 
 // ---- Requests.
 
-bool Session::OpenPort(uint32_t n, const std::string& settings) {
+bool Session::OpenPort(uint32_t n, const std::string& settings) { return OpenPort(n, settings, {}); }
+
+bool Session::OpenPort(uint32_t n, const std::string& settings, const std::string& problem) {
     {
         std::lock_guard lock(mutex);
         operatorPort = n;
         operatorSettings = settings;
+        operatorProblem = problem;
     }
-    return Post(WM_OPEN_PORT, static_cast<uint32_t>(settings.size()), n, settings);
+    if (!WorkerRuns())
+        return false;
+    OpenOperatorLine();
+    return true;
+}
+
+void Session::OpenOperatorLine() {
+    std::unique_lock lock(mutex);
+    const uint32_t n = operatorPort;
+    const std::string settings = operatorSettings;
+    const std::string problem = operatorProblem;
+    lock.unlock();
+    if (n == 0 && !problem.empty()) {
+        // No port is chosen, and the worker would only say that port 0 does not exist.
+        FailOpenAtOnce("COM0: no port is chosen\n" + problem);
+        return;
+    }
+    // Any other failure of these settings names the problem with the line's own cause.
+    Post(WM_OPEN_PORT, static_cast<uint32_t>(settings.size()), n, settings);
+}
+
+void Session::FailOpenAtOnce(const std::string& problem) {
+    // The open would fail, and for a reason the line cannot name: the line is left
+    // closed, as the failed open would leave it, and the box names the setting.
+    if (!Post(WM_CLOSE_PORT, 0, 0))
+        return;
+    portOpen = false;
+    const std::string text = std::string(kCantOpenPort) + "\n" + problem;
+    if (worker)
+        worker->Line().Note("box Error: " + text);
+    Shown(text, "Error", BoxIcon::Warning, false);
+    PushPortState(false, true);  // taken up as the worker's own answer would be
+}
+
+void Session::PushPortState(bool open, bool answersAnOpen) {
+    SessionEvent e = Event(SessionEvent::Kind::PortState);
+    e.value = open ? 1 : 0;
+    // In the mailbox's order: Next() tells each report's kind as it takes it.
+    std::lock_guard lock(mutex);
+    portReportsAnswerOpen.push_back(answersAnOpen);
+    mailbox.Push(std::move(e));
+}
+
+OpenedFiles Session::Files() const {
+    std::lock_guard lock(mutex);
+    return files;
+}
+
+std::vector<std::string> Session::FilesInUse() const {
+    std::vector<std::string> inUse;
+    {
+        std::lock_guard lock(mutex);
+        inUse = filesOpened;
+    }
+    inUse.push_back(shared.LibraryFile("FlashAddrAssign.h"));
+    inUse.push_back(shared.LibraryFile("Pgm_M850T.bin"));
+    for (const auto& crystal : kCrystals)
+        inUse.push_back(shared.LibraryFile("Pgm_" + std::string(crystal.text) + ".bin"));
+    return inUse;
 }
 
 void Session::ClosePort() {
@@ -87,7 +216,15 @@ void Session::ClosePort() {
         portOpen = false;
 }
 
-bool Session::ResetImage() { return PostImageRequest(WM_RESET_IMAGE); }
+bool Session::ResetImage() {
+    {
+        std::lock_guard lock(mutex);
+        files = OpenedFiles::None;
+        filesOpened.clear();
+        filesTaken = 0;
+    }
+    return PostImageRequest(WM_RESET_IMAGE);
+}
 
 bool Session::LoadFiles(const std::vector<std::string>& files) {
     if (!WorkerRuns())
@@ -96,6 +233,9 @@ bool Session::LoadFiles(const std::vector<std::string>& files) {
     {
         std::lock_guard lock(mutex);
         filesToLoad.assign(files.begin(), files.end());
+        filesOpened = files;
+        filesTaken = 0;
+        this->files = files.empty() ? OpenedFiles::None : OpenedFiles::Loading;
         // Counted now, so that Busy() holds until the last file is in.
         filesPending += static_cast<int>(files.size());
     }
@@ -129,16 +269,39 @@ bool Session::SaveImage(const std::string& path) { return PostImageRequest(WM_SA
 bool Session::Busy() const { return shared.BusyFlag != 0 || filesPending > 0; }
 
 void Session::ConsoleCommand(const std::string& text, int crystalIndex) {
-    if (text == kInitflash)
+    if (text == kInitflash) {
         BeginRun(ExchangeProgress::Kind::Erase, true);
-    ++commandsPending;
-    if (!Post(WM_CONSOLE_COMMAND, 0, crystalIndex, text))
+        // An erase wakes the board as an update does: on a closed line, once it is open.
+        if (!portOpen && WorkerRuns()) {
+            OpenFirst(ThreadMessage{WM_CONSOLE_COMMAND, 0, crystalIndex, text});
+            return;
+        }
+    }
+    PostCommand(ThreadMessage{WM_CONSOLE_COMMAND, 0, crystalIndex, text});
+}
+
+void Session::PostCommand(const ThreadMessage& m) {
+    // Console commands are counted until the worker has carried them out, for front
+    // ends that pace them.
+    const bool command = m.id == WM_CONSOLE_COMMAND;
+    if (command)
+        ++commandsPending;
+    if (!Post(m.id, m.wParam, m.lParam, m.text) && command)
         --commandsPending;
 }
 
 std::chrono::steady_clock::time_point Session::LastConsoleCommandDone() const {
     std::lock_guard lock(mutex);
     return commandDone;
+}
+
+void Session::OpenFirst(ThreadMessage request) {
+    {
+        std::lock_guard lock(mutex);
+        waitingForPort = true;
+        waitingRequest = std::move(request);
+    }
+    OpenOperatorLine();
 }
 
 void Session::StartUpdate(int crystalIndex) {
@@ -149,13 +312,7 @@ void Session::StartUpdate(int crystalIndex) {
         // A closed line would swallow the wake-up, and the board would never answer:
         // the line opens at the operator's settings first, and the update follows
         // once it is open.
-        std::unique_lock lock(mutex);
-        waitingForPort = true;
-        waitingCrystal = crystalIndex;
-        const uint32_t n = operatorPort;
-        const std::string settings = operatorSettings;
-        lock.unlock();
-        Post(WM_OPEN_PORT, static_cast<uint32_t>(settings.size()), n, settings);
+        OpenFirst(ThreadMessage{WM_START_UPDATE, static_cast<uint32_t>(crystalIndex), 0, {}});
         return;
     }
     Post(WM_START_UPDATE, static_cast<uint32_t>(crystalIndex), 0);
@@ -205,13 +362,6 @@ bool Session::WakeAgain(int crystalIndex) {
 }
 
 void Session::Cancelled(const std::optional<RunVerdict>& ended) {
-    uint32_t n;
-    std::string settings;
-    {
-        std::lock_guard lock(mutex);
-        n = operatorPort;
-        settings = operatorSettings;
-    }
     if (worker)
         worker->Line().Note(std::string("log: ") + kLogStopped + " (cancelled by the operator)");
     SessionEvent e = Event(SessionEvent::Kind::Log);
@@ -221,7 +371,7 @@ void Session::Cancelled(const std::optional<RunVerdict>& ended) {
         EndRun(*ended, false);
     // The reopen at the operator's settings ends whatever speed the update had set;
     // what it reports comes after the run's end.
-    Post(WM_OPEN_PORT, static_cast<uint32_t>(settings.size()), n, settings);
+    OpenOperatorLine();
 }
 
 void Session::BeginRun(ExchangeProgress::Kind kind, bool askedOfWorker) {
@@ -247,8 +397,19 @@ std::optional<SessionEvent> Session::Next() {
     // front end has taken the last one's result.
     if (e && e->kind == SessionEvent::Kind::FileResult)
         PostNextFile();
-    if (e && e->kind == SessionEvent::Kind::PortState)
-        PortAnswered(e->value != 0);
+    if (e && e->kind == SessionEvent::Kind::PortState) {
+        bool answersAnOpen = true;
+        {
+            std::lock_guard lock(mutex);
+            if (!portReportsAnswerOpen.empty()) {
+                answersAnOpen = portReportsAnswerOpen.front();
+                portReportsAnswerOpen.pop_front();
+            }
+        }
+        // A line lost before the open was taken up is no answer to it.
+        if (answersAnOpen)
+            PortAnswered(e->value != 0);
+    }
     if (e && e->kind == SessionEvent::Kind::ConsoleBytes) {
         // The bytes are taken out of the text slot only now, by the front end, which
         // hands the slot back to the worker: a front end that falls behind holds the
@@ -265,18 +426,16 @@ bool Session::WaitForEvent(std::chrono::milliseconds limit) { return mailbox.Wai
 void Session::Dismissed(uint64_t box) { mailbox.Dismissed(box); }
 
 void Session::PortAnswered(bool open) {
-    bool startNow = false, failed = false;
-    int crystal = 0;
+    ThreadMessage request;
     {
         std::lock_guard lock(mutex);
         if (!waitingForPort)
             return;
         waitingForPort = false;
-        (open ? startNow : failed) = true;
-        crystal = waitingCrystal;
+        request = waitingRequest;
     }
-    if (startNow) {
-        Post(WM_START_UPDATE, static_cast<uint32_t>(crystal), 0);
+    if (open) {
+        PostCommand(request);
         return;
     }
     std::optional<RunVerdict> ended;
@@ -314,14 +473,22 @@ void Session::CheckRun() {
 }
 
 void Session::EndRun(const RunVerdict& verdict, bool stopped) {
+    bool discarded = false;
     {
         std::lock_guard lock(mutex);
         lastVerdict = verdict;
+        if (verdict.kind == ExchangeProgress::Kind::Erase) {
+            discarded = erasedFiles;
+            erasedFiles = false;
+        }
     }
     if (stopped) {
         shared.UpdateArmed = 0;
         Log(kLogStopped);
     }
+    // Told once, as the erase ends: what was opened is no longer there to send.
+    if (discarded)
+        Log(kLogFilesErased);
     PushStage();
     SessionEvent e = Event(SessionEvent::Kind::RunEnded);
     e.verdict = verdict;
@@ -350,6 +517,11 @@ void Session::PushStage() {
 bool Session::RunActive() const {
     std::lock_guard lock(mutex);
     return run && !run->Ended();
+}
+
+ExchangeProgress::Kind Session::RunKind() const {
+    std::lock_guard lock(mutex);
+    return run ? run->Kind() : ExchangeProgress::Kind::Update;
 }
 
 StageReport Session::CurrentStage() const {
@@ -394,9 +566,15 @@ void Session::PostWindowMessage(uint32_t id, uint32_t wParam, int64_t lParam) {
     switch (wParam) {
     case STATUS_PORT_STATE: {
         portOpen = lParam != 0;
-        SessionEvent e = Event(SessionEvent::Kind::PortState);
-        e.value = lParam != 0 ? 1 : 0;
-        mailbox.Push(std::move(e));
+        bool lossReport = false;
+        {
+            std::lock_guard lock(mutex);
+            lossReport = lineLossReportDue && lParam == 0;
+            if (lossReport)
+                lineLossReportDue = false;
+        }
+        // An update waiting for the line goes on as the answer to its open is taken (Next).
+        PushPortState(lParam != 0, !lossReport);
         return;
     }
     case STATUS_LOG_TEXT: {
@@ -407,9 +585,12 @@ void Session::PostWindowMessage(uint32_t id, uint32_t wParam, int64_t lParam) {
     }
     case STATUS_PROGRESS: {
         {
+            // A run that has ended (cancelled while the worker finished its step) has
+            // no progress left to show: its end has taken the bar back to 0.
             std::lock_guard lock(mutex);
-            if (run && !run->Ended())
-                run->Progress(static_cast<int>(lParam));
+            if (!run || run->Ended())
+                return;
+            run->Progress(static_cast<int>(lParam));
         }
         SessionEvent e = Event(SessionEvent::Kind::Progress);
         e.value = static_cast<int>(lParam);
@@ -451,6 +632,11 @@ void Session::RunStarted(ExchangeProgress::Kind kind, uint32_t) {
         std::lock_guard lock(mutex);
         ours = !startAnswered;
         startAnswered = true;
+        if (kind == ExchangeProgress::Kind::Erase && files != OpenedFiles::None) {
+            // The worker has set the image's lengths to those of an erase.
+            erasedFiles = erasedFiles || files == OpenedFiles::Taken;
+            files = OpenedFiles::Erased;
+        }
     }
     if (!ours)
         BeginRun(kind, false);  // armed without this session asking: judged all the same
@@ -573,6 +759,7 @@ void Session::LineLost(const std::string& why) {
     std::optional<RunVerdict> ended;
     {
         std::lock_guard lock(mutex);
+        lineLossReportDue = true;  // the worker's port report that follows tells of the loss
         if (run && !run->Ended())
             ended = run->Fail(FailureClass::LineLost, why, Clock::now());
     }
@@ -589,7 +776,13 @@ void Session::FileLoaded(const std::string& path, bool taken) {
         e.caption = fileProblem;
     }
     mailbox.Push(std::move(e));
-    --filesPending;
+    {
+        std::lock_guard lock(mutex);
+        if (taken)
+            ++filesTaken;
+        if (--filesPending == 0 && files == OpenedFiles::Loading)
+            files = filesTaken > 0 ? OpenedFiles::Taken : OpenedFiles::Refused;
+    }
 }
 
 void Session::ConsoleCommandDone() {

@@ -42,6 +42,20 @@ struct RunPolicy {
     bool stopOnProblem = false;
 };
 
+// What the update files opened last left in the image, as an Update would find it.
+enum class OpenedFiles : uint8_t {
+    None,     // nothing opened since the image was emptied
+    Loading,  // files are still being taken in
+    Refused,  // files were opened and every one of them was refused
+    Taken,    // at least one of them is in the image
+    Erased,   // an erase has discarded what was taken: nothing of it would be sent
+};
+
+// The operator-log line that tells how a run that did not pass ended and why: "The
+// update did not start: ...", "The erase stopped: ...", "The update failed: ...". Empty
+// for a run that passed or was cancelled (the log has said so already).
+std::string RunEndLogLine(const RunVerdict& verdict);
+
 struct SessionSetup {
     LineFactory lines;                // the worker's line; the platform's own without it
     ISleeper* sleeper = nullptr;      // every pause of the protocol
@@ -71,6 +85,12 @@ public:
     // Opens port n with a settings text ("115200,N,8,1"); these are the operator's
     // settings from now on, which a cancel returns the line to.
     bool OpenPort(uint32_t portNumber, const std::string& settings);
+    // The same, where the front end knows why its settings cannot make a line
+    // (`problem`: which setting, and why): the "Can't open port!" of these settings
+    // then names the problem in its detail beside the line's own cause. Without a port
+    // (number 0) nothing is posted: the line is closed, as a failed open leaves it, and
+    // the box is shown at once. A later OpenPort without a problem clears it.
+    bool OpenPort(uint32_t portNumber, const std::string& settings, const std::string& problem);
     void ClosePort();
     // Loads the files into the image one after the other, as Open File does (after a
     // ResetImage); each ends in a FileResult event. Busy() until the last is in.
@@ -79,6 +99,11 @@ public:
     bool ResetImage();
     bool SaveImage(const std::string& path);
     bool Busy() const;
+    // What an Update would send of the files opened last.
+    OpenedFiles Files() const;
+    // The files opened last (taken or refused), and with them the library files the
+    // worker reads: what a wire trace must never be written over.
+    std::vector<std::string> FilesInUse() const;
     // A console command as typed; "initflash" starts an erase run.
     void ConsoleCommand(const std::string& text, int crystalIndex);
     // Console commands asked for that the worker has not yet carried out, and when it
@@ -114,6 +139,8 @@ public:
     void Dismissed(uint64_t box);
 
     bool RunActive() const;
+    // The kind of the run under way (meaningful while RunActive()).
+    ExchangeProgress::Kind RunKind() const;
     StageReport CurrentStage() const;
     std::optional<RunVerdict> LastVerdict() const;
     bool PortOpen() const { return portOpen; }
@@ -153,6 +180,8 @@ private:
     void ConsoleCommandDone() override;
 
     bool Post(uint32_t id, uint32_t wParam, int64_t lParam, std::string text = {});
+    // Posts a request; a console command is counted until the worker has done it.
+    void PostCommand(const ThreadMessage& m);
     bool PostImageRequest(uint32_t id, std::string text = {});
     void PostNextFile();
     void Log(const std::string& text);
@@ -167,8 +196,16 @@ private:
     void CheckRun();
     // The end of a Cancel once the run is judged: the log line, the verdict, the reopen.
     void Cancelled(const std::optional<RunVerdict>& ended);
-    // The port's state came while an update waits for the port to open.
+    // Posts the open of the operator's line, or fails it at once when it has no port.
+    void OpenOperatorLine();
+    void FailOpenAtOnce(const std::string& problem);
+    // Opens the operator's line and posts `request` once it is open; the run fails if
+    // it cannot be opened.
+    void OpenFirst(ThreadMessage request);
+    // The port's state came while an update or an erase waits for the port to open.
     void PortAnswered(bool open);
+    // A port-state event; `answersAnOpen` unless it reports a line that was lost.
+    void PushPortState(bool open, bool answersAnOpen);
 
     SharedState& shared;
     SessionSetup setup;
@@ -183,10 +220,17 @@ private:
     std::optional<std::string> problem;  // shown during the run (RunPolicy::stopOnProblem)
     std::deque<std::string> filesToLoad;
     std::string fileProblem;             // what was shown for the file loading now
-    bool waitingForPort = false;         // an update waits for the port to open first
-    int waitingCrystal = 0;
+    bool waitingForPort = false;         // an update or an erase waits for the port to open first
+    ThreadMessage waitingRequest;        // and goes out with this once it is open
+    std::deque<bool> portReportsAnswerOpen;  // of the port-state events not yet taken: answers an open
+    bool lineLossReportDue = false;      // the next closed-port report is the lost line's
     uint32_t operatorPort = 1;
     std::string operatorSettings;
+    std::string operatorProblem;         // why the operator's settings cannot open a line
+    OpenedFiles files = OpenedFiles::None;
+    std::vector<std::string> filesOpened;
+    int filesTaken = 0;                  // of the files opened last
+    bool erasedFiles = false;            // the erase under way discarded taken files
 
     std::atomic<int> filesPending{0};  // files asked for and not yet loaded
     std::atomic<int> commandsPending{0};  // console commands asked for and not yet carried out

@@ -139,6 +139,10 @@ std::string WriteProfileString(const std::string& path, const std::string& secti
     }
     std::string text;
     if (fs::exists(target, ec)) {
+        // A folder or a device in the settings file's place is left alone (and reading
+        // a folder would throw).
+        if (!fs::is_regular_file(target, ec))
+            return "it is not a regular file";
         // The file is replaced by renaming, which its own permissions would not stop.
         if (::access(target.c_str(), W_OK) != 0)
             return std::strerror(errno);

@@ -13,11 +13,12 @@ wait_for() {
   done
 }
 
-# Starts Xvfb (it tells its display number once it is ready) and exports DISPLAY; with
+# Starts Xvfb (it tells its display number once it is ready; KESTREL_SCREEN sets its
+# screen, 1024x768x24 without it) and exports DISPLAY; with
 # openbox installed a window manager runs on it too, so windows can be closed as an
 # operator closes them, and `manager` is 1.
 start_virtual_display() {
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+  Xvfb -displayfd 3 -screen 0 "${KESTREL_SCREEN:-1024x768x24}" -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
   pids+=($!)
   wait_for '[[ -s $work/display ]]' 30
   export DISPLAY=:$(head -n 1 "$work/display")

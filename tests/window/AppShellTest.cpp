@@ -10,9 +10,11 @@
 #include <QRegularExpression>
 
 #include "app/AboutDlg.h"
+#include "app/StartUp.h"
 #include "app/VersionText.h"
 #include "console/FileChooser.h"
 #include "console/UserDlg.h"
+#include "tests/window/WindowHarness.h"
 
 namespace {
 
@@ -84,6 +86,42 @@ TEST(FileChooserFilters, UpperCaseNamesAreOfferedAndAllFilesMeansAll) {
     ASSERT_EQ(types->count(), 2);
     EXPECT_EQ(types->itemText(0), "Bin文件(*.bin)");
     EXPECT_EQ(types->itemText(1), "所有文件(*.*)");
+}
+
+StartUpRequest Read(std::vector<std::string> args) {
+    std::vector<char*> argv;
+    for (auto& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    return ReadStartUp(static_cast<int>(args.size()), argv.data());
+}
+
+TEST(StartUp, ARefusedStartIsShownInABoxAsWellAsOnStandardError) {
+    const StartUpRequest fine = Read({"kestrel", "--lib", "/tmp/..", "code.s", "--", "-odd name"});
+    EXPECT_EQ(fine.refusal, "");
+    EXPECT_EQ(fine.lib, "/");
+    EXPECT_EQ(fine.files, (QStringList{"code.s", "-odd name"}));
+
+    struct Case {
+        std::vector<std::string> args;
+        const char* named;
+    } cases[] = {
+        {{"kestrel", "--lib", "/nonexistent"}, "/nonexistent does not exist"},
+        {{"kestrel", "--bogus"}, "--bogus"},
+        {{"kestrel", "code.s", "--lib"}, "--lib"},
+    };
+    for (const auto& c : cases) {
+        const StartUpRequest refused = Read(c.args);
+        EXPECT_EQ(refused.status, 2);
+        EXPECT_NE(refused.refusal.find(c.named), std::string::npos) << refused.refusal;
+        // A window started from a desktop entry has no terminal: the box says it.
+        window_test::RecordingBoxes boxes;
+        RefuseStartUp(refused, boxes);
+        ASSERT_EQ(boxes.shown.size(), 1u);
+        EXPECT_EQ(boxes.shown[0].caption, "Error");
+        EXPECT_EQ(boxes.Titles()[0], "Kestrel cannot start!");
+        EXPECT_NE(boxes.shown[0].text.find(refused.refusal), std::string::npos);
+    }
 }
 
 }  // namespace

@@ -3,6 +3,10 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QImage>
+#include <QScreen>
+#include <QScrollArea>
+#include <cmath>
 #include <QUrl>
 
 #include "console/DialogUnits.h"
@@ -99,6 +103,7 @@ TEST_F(WindowTest, FilesDroppedOnTheWindowOpenAsIfChosen) {
     QDropEvent drop(inside, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(dlg.get(), &drop);
     ASSERT_TRUE(WaitForUi([&] { return Posts(WM_LOAD_FILE).size() == 2 && !dlg->Busy(); }));
+    WaitUntilIdle();
     EXPECT_EQ(Posts(WM_RESET_IMAGE).size(), 1u);
     EXPECT_TRUE(dlg->FileOpened());
     const auto log = Items(IDC_LOG);
@@ -328,20 +333,43 @@ TEST_F(WindowTest, TheLayoutKeepsItsProportionsAndClipsNothingAtAnyFontSize) {
             dlg->ShowEngineeringControls(engineering);
             dlg->show();
             const DialogUnits du(font);
-            EXPECT_EQ(dlg->size(), du.Size(242, engineering ? 302 : 144));
+            // The whole window where the screen has room for it; else as high as the
+            // screen lets it be, the engineering controls scrolling below the face.
+            const int room = dlg->screen()->availableGeometry().height();
+            const QSize whole = du.Size(242, engineering ? 302 : 144);
+            const bool fits = whole.height() <= room - 40;
+            if (fits || !engineering) {
+                EXPECT_EQ(dlg->size(), whole);
+            } else if (du.Y(144 + 12) + 40 <= room) {  // (a screen lower than the face itself cannot help it)
+                EXPECT_LE(dlg->frameGeometry().height(), room);
+            }
             EXPECT_EQ(dlg->GetDlgItem(IDC_LOG)->geometry(), du.Rect(16, 11, 209, 68));
             EXPECT_EQ(dlg->GetDlgItem(IDC_PROGRESS)->geometry(), du.Rect(16, 121, 213, 14));
-            // Every shown control lies inside the window, none on another, and every
-            // label and button has room for its text.
-            std::vector<QWidget*> shown;
-            for (QWidget* w : dlg->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
-                if (w->isVisible())
-                    shown.push_back(w);
-            for (QWidget* a : shown) {
-                EXPECT_TRUE(dlg->rect().contains(a->geometry())) << a->objectName().toStdString();
-                for (QWidget* b : shown) {
+            // Every shown control lies inside the window (or its scrolled panel), none
+            // on another, and every label and button has room for its text.
+            std::vector<std::pair<QWidget*, QRect>> shown;
+            for (QWidget* w : dlg->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+                if (!w->isVisible())
+                    continue;
+                if (auto* area = qobject_cast<QScrollArea*>(w)) {
+                    QWidget* panel = area->widget();
+                    EXPECT_LE(panel->width(), area->viewport()->width()) << area->width();
+                    for (QWidget* c : panel->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+                        if (!c->isVisible())
+                            continue;
+                        EXPECT_TRUE(panel->rect().contains(c->geometry()))
+                            << c->objectName().toStdString() << " " << c->metaObject()->className();
+                        shown.push_back({c, c->geometry().translated(0, du.Y(144) + 10000)});
+                    }
+                    continue;
+                }
+                shown.push_back({w, w->geometry()});
+                EXPECT_TRUE(dlg->rect().contains(w->geometry())) << w->objectName().toStdString();
+            }
+            for (const auto& [a, ra] : shown) {
+                for (const auto& [b, rb] : shown) {
                     if (a != b) {
-                        EXPECT_FALSE(a->geometry().intersects(b->geometry()))
+                        EXPECT_FALSE(ra.intersects(rb))
                             << a->objectName().toStdString() << " " << a->metaObject()->className() << " / "
                             << b->objectName().toStdString() << " " << b->metaObject()->className();
                     }
@@ -356,6 +384,41 @@ TEST_F(WindowTest, TheLayoutKeepsItsProportionsAndClipsNothingAtAnyFontSize) {
     }
 }
 
+TEST_F(WindowTest, AtAnyScaleTheWindowFitsItsScreenAndTheListsKeepTheirFrames) {
+    // Run at the platform's scale here, and at 1.5 and 2 by their own tests.
+    WriteSettings("[VIEW]\r\nengineering=1\r\n[PORTS]\r\ncom1=" + pty.SlavePath() + "\r\n");
+    OpenDialog();
+    dlg->show();
+    const QRect screen = dlg->screen()->availableGeometry();
+    EXPECT_LE(dlg->frameGeometry().height(), screen.height());
+    // Each list's frame is drawn whole: its right and bottom lines are there, darker
+    // than the list's white and the window's grey, across the list and its scroll bar.
+    const QImage shot = dlg->grab().toImage();
+    const qreal ratio = shot.devicePixelRatio();
+    for (int id : {IDC_LOG, IDC_CONSOLE}) {
+        QWidget* list = dlg->GetDlgItem(id);
+        const QRect r(list->mapTo(dlg.get(), QPoint(0, 0)), list->size());
+        const int right = static_cast<int>(std::ceil((r.right() + 1) * ratio)) - 1;
+        const int bottom = static_cast<int>(std::ceil((r.bottom() + 1) * ratio)) - 1;
+        // (The line is the last or the last but one screen pixel.)
+        auto darkest = [&](int x0, int y0, int dx, int dy) {
+            return std::min(qGray(shot.pixel(x0, y0)), qGray(shot.pixel(x0 - dx, y0 - dy)));
+        };
+        for (int y : {r.top() + r.height() / 3, r.top() + r.height() / 2})
+            EXPECT_LT(darkest(right, static_cast<int>(y * ratio), 1, 0), 230) << id << " right at scale " << ratio;
+        for (int x : {r.left() + r.width() / 2, r.right() - 4})
+            EXPECT_LT(darkest(static_cast<int>(x * ratio), bottom, 0, 1), 230) << id << " bottom at scale " << ratio;
+    }
+    // Every engineering control can be scrolled into view.
+    auto* area = dlg->findChild<QScrollArea*>();
+    ASSERT_NE(area, nullptr);
+    for (int id : {IDC_BAUDRATE, IDC_COMMAND, IDC_CONSOLE, IDC_SAVEINFO}) {
+        QWidget* control = dlg->GetDlgItem(id);
+        area->ensureWidgetVisible(control, 0, 0);
+        const QRect inView(control->mapTo(area->viewport(), QPoint(0, 0)), control->size());
+        EXPECT_TRUE(area->viewport()->rect().contains(inView)) << id;
+    }
+}
 
 }  // namespace
 }  // namespace window_test

@@ -58,6 +58,11 @@ TEST(SettingsWriter, AFileThatCannotBeWrittenIsLeftAsItWas) {
     EXPECT_TRUE(fs::is_symlink(dir / "link.ini"));
     EXPECT_EQ(Read(dir / "real/M850T.ini"), "[COM]\nportno=5\n");
 
+    // A folder where the file belongs is said, not thrown over, and stays a folder.
+    fs::create_directories(dir / "folder.ini");
+    EXPECT_NE(WriteProfileString((dir / "folder.ini").string(), "COM", "portno", "1"), "");
+    EXPECT_TRUE(fs::is_directory(dir / "folder.ini"));
+
     if (geteuid() != 0) {  // root may write anything
         chmod((dir / "real/M850T.ini").c_str(), 0444);
         EXPECT_NE(WriteProfileString((dir / "real/M850T.ini").string(), "COM", "portno", "1"), "");

@@ -13,6 +13,8 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <condition_variable>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
@@ -28,9 +30,38 @@ namespace window_test {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
+// The protocol's pauses take no time; a test may hold the worker in the first pause of
+// a given length until it lets it go (to act while the worker is between two steps).
 class NoPause : public ISleeper {
 public:
-    void SleepMs(uint32_t) override {}
+    void SleepMs(uint32_t ms) override {
+        std::unique_lock lock(mutex);
+        if (ms != holdAt)
+            return;
+        holdAt = 0;
+        held = true;
+        changed.wait(lock, [&] { return !held; });
+    }
+    void HoldAt(uint32_t ms) {
+        std::lock_guard lock(mutex);
+        holdAt = ms;
+    }
+    bool Holding() {
+        std::lock_guard lock(mutex);
+        return held;
+    }
+    void Release() {
+        std::lock_guard lock(mutex);
+        held = false;
+        changed.notify_all();
+    }
+    ~NoPause() override { Release(); }
+
+private:
+    std::mutex mutex;
+    std::condition_variable changed;
+    uint32_t holdAt = 0;
+    bool held = false;
 };
 
 class ScriptedChooser : public IFileChooser {
@@ -67,9 +98,29 @@ struct ShownBox {
 class RecordingBoxes : public IMessageBoxes {
 public:
     void Show(QWidget*, const std::string& text, const std::string& caption, BoxIcon icon) override {
+        if (onShow)
+            onShow();
         shown.push_back({text, caption, icon});
     }
+    bool Ask(QWidget*, const std::string& text, const std::string& caption) override {
+        asked.push_back({text, caption, BoxIcon::Warning});
+        if (answers.empty())
+            return false;
+        const bool yes = answers.front();
+        answers.pop_front();
+        return yes;
+    }
+    // The texts of the boxes shown so far, first line only.
+    std::vector<std::string> Titles() const {
+        std::vector<std::string> titles;
+        for (const auto& box : shown)
+            titles.push_back(box.text.substr(0, box.text.find('\n')));
+        return titles;
+    }
     std::vector<ShownBox> shown;
+    std::vector<ShownBox> asked;
+    std::deque<bool> answers;  // the operator's answers to the questions; none left: No
+    std::function<void()> onShow;  // called as each box is shown
 };
 
 // Handles the window's events until the condition holds or a generous limit passes.
@@ -125,12 +176,17 @@ protected:
         services.versionText = QStringLiteral("V1.003 Build 08032116");
         services.showAbout = [this](QWidget*) { ++aboutBoxes; };
         services.makeLine = std::move(makeLine);
-        services.onPost = [this](const ThreadMessage& m) { posts.push_back(m); };
+        // Requests are posted from the worker's thread too (the next file of a batch).
+        services.onPost = [this](const ThreadMessage& m) {
+            std::lock_guard lock(postsMutex);
+            posts.push_back(m);
+        };
         dlg = std::make_unique<CMainDlg>(shared, std::move(services));
         return *dlg;
     }
 
     std::vector<ThreadMessage> Posts(uint32_t id) const {
+        std::lock_guard lock(postsMutex);
         std::vector<ThreadMessage> found;
         for (const auto& m : posts)
             if (m.id == id)
@@ -151,8 +207,13 @@ protected:
         DropDown(id)->setCurrentIndex(index);
         emit DropDown(id)->activated(index);
     }
-    // Every file asked for is in (BusyFlag alone drops between two files).
-    void WaitUntilIdle() { ASSERT_TRUE(WaitForUi([&] { return !dlg->Busy(); })); }
+    // Until the window's requests are done (BusyFlag alone drops between two files)
+    // and what the worker said of them is shown: the session has raised every event
+    // of a request before it is no longer busy.
+    void WaitUntilIdle() {
+        ASSERT_TRUE(WaitForUi([&] { return !dlg->Busy(); }));
+        QCoreApplication::processEvents();
+    }
 
     fs::path work;
     TestPty pty;  // com1
@@ -160,6 +221,7 @@ protected:
     ScriptedChooser files;
     RecordingBoxes boxes;
     NoPause sleeper;
+    mutable std::mutex postsMutex;
     std::vector<ThreadMessage> posts;
     int aboutBoxes = 0;
     std::unique_ptr<CMainDlg> dlg;

@@ -3,6 +3,8 @@
 
 #include <QApplication>
 #include <cstdlib>
+#include <filesystem>
+#include <string>
 
 #if defined(__SANITIZE_THREAD__)
 // Qt is not built with ThreadSanitizer: the locks its own helper threads (the file
@@ -18,13 +20,26 @@ extern "C" const char* __tsan_default_suppressions() {
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Qt wants a private runtime folder; a machine without a login session has none.
+    // The one made here goes when the tests end, as everything a test makes does.
+    std::string runtimeFolder;
     if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
-        // Qt wants a private runtime folder; a machine without a login session has none.
-        char folder[] = "/tmp/kestrel-window-tests-XXXXXX";
-        if (mkdtemp(folder))
-            qputenv("XDG_RUNTIME_DIR", folder);
+        std::error_code ec;
+        std::string pattern = (std::filesystem::temp_directory_path(ec) / "kestrel-window-tests-XXXXXX").string();
+        if (mkdtemp(pattern.data())) {
+            runtimeFolder = pattern;
+            qputenv("XDG_RUNTIME_DIR", runtimeFolder.c_str());
+        }
     }
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    int status;
+    {
+        QApplication app(argc, argv);
+        ::testing::InitGoogleTest(&argc, argv);
+        status = RUN_ALL_TESTS();
+    }
+    if (!runtimeFolder.empty()) {
+        std::error_code ec;
+        std::filesystem::remove_all(runtimeFolder, ec);
+    }
+    return status;
 }

@@ -104,6 +104,10 @@ public:
     void Show(QWidget*, const std::string& text, const std::string&, BoxIcon) override {
         std::printf("message box during the update: %s\n", text.c_str());
     }
+    bool Ask(QWidget*, const std::string& text, const std::string&) override {
+        std::printf("question during the update: %s\n", text.c_str());
+        return false;
+    }
 };
 
 // Times the delivery of every event (the outermost delivery only: events sent while
