@@ -20,6 +20,7 @@
 #include "cli/Interrupts.h"
 #include "cli/MultiBoardDisplay.h"
 #include "cli/RunChecks.h"
+#include "cli/RunResults.h"
 #include "platform/WriteOnlyFile.h"
 #include "trace/TracePath.h"
 #include "trace/WireTrace.h"
@@ -127,6 +128,7 @@ struct Board : IRunOutput {
     std::string logPath;
     std::shared_ptr<WireTrace> trace;  // this board's wire trace, if one is recorded
     int status = FlashSession::kFailed;
+    bool recorded = true;  // its record is in the results file, when one is kept
     RunVerdict verdict;
     double seconds = 0;
 };
@@ -138,7 +140,7 @@ int RunSession(FlashSession& session, const BoardRunRequest& request, const Comm
 }
 
 void RunBoard(Board& board, const BoardRunRequest& request, const std::shared_ptr<const ImageSnapshot>& image,
-              const CommandContext& ctx) {
+              const CommandContext& ctx, RunResults* results) {
     const auto start = Clock::now();
     SessionOptions options = request.session;
     options.device = board.device;
@@ -148,6 +150,12 @@ void RunBoard(Board& board, const BoardRunRequest& request, const std::shared_pt
         FlashSession session(options, ctx.sleeper, board, ctx.interrupts);
         board.status = RunSession(session, request, ctx);
         board.verdict = session.Outcome(board.status);
+        std::ostringstream why;
+        if (results && !results->Record(board.verdict, request.erase ? ExchangeProgress::Kind::Erase : ExchangeProgress::Kind::Update,
+                                        static_cast<unsigned>(board.index + 1), board.device, session.CrystalInUse(), why)) {
+            board.Problem(why.str());
+            board.recorded = false;
+        }
     }  // the worker has quit and its last words are in
     board.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     board.Record("result: " + board.Result());
@@ -274,6 +282,12 @@ int RunOnBoards(const BoardRunRequest& request, const CommandContext& ctx) {
             return FlashSession::kFailed;
         }
     }
+    std::unique_ptr<RunResults> results;
+    if (!request.results.empty()) {
+        results = std::make_unique<RunResults>(request.results);
+        if (!request.erase && !results->NameFiles(request.files, ctx.err))
+            return FlashSession::kFailed;
+    }
     std::shared_ptr<const ImageSnapshot> image;
     if (!request.erase) {
         // The files are loaded and checked once, before any line is opened: a refused
@@ -289,6 +303,8 @@ int RunOnBoards(const BoardRunRequest& request, const CommandContext& ctx) {
             ctx.err << "Error: an update file was refused; no board was touched\n";
             return FlashSession::kFailed;
         }
+        if (results && !results->FilesUnchanged(ctx.err))
+            return FlashSession::kFailed;
         image = std::make_shared<const ImageSnapshot>(check.Image());
     }
 
@@ -301,7 +317,9 @@ int RunOnBoards(const BoardRunRequest& request, const CommandContext& ctx) {
         // Ctrl-C stays with this thread; every board sees it through `interrupts`.
         const InterruptsHeldBack quiet;
         for (auto& b : boards)
-            threads.emplace_back([&board = *b, &request, &image, &ctx] { RunBoard(board, request, image, ctx); });
+            threads.emplace_back([&board = *b, &request, &image, &ctx, r = results.get()] {
+                RunBoard(board, request, image, ctx, r);
+            });
     }
     for (auto& t : threads)
         t.join();
@@ -317,7 +335,7 @@ int RunOnBoards(const BoardRunRequest& request, const CommandContext& ctx) {
     if (ctx.interrupts)
         return FlashSession::kCancelled;
     for (const auto& b : boards) {
-        if (!b->verdict.Passed())
+        if (!b->verdict.Passed() || !b->recorded)
             return FlashSession::kFailed;
     }
     return logged ? FlashSession::kOk : FlashSession::kFailed;

@@ -15,6 +15,7 @@ struct BoardRunRequest {
     std::string logDir;              // --log-dir: one log file per board, or none
     std::string trace;               // --trace: the trace file of one board, or the
                                      // folder of one NAME.trace per board, or none
+    std::string results;             // --results: one JSON record per board, or none
 };
 
 // The update files are loaded and checked once before any line is opened: if one is

@@ -14,6 +14,7 @@
 #include "cli/CliLibrary.h"
 #include "cli/FlashSession.h"
 #include "cli/RunChecks.h"
+#include "cli/RunResults.h"
 #include "protocol/Crystals.h"
 #include "serial/LineSettings.h"
 #include "trace/TracePath.h"
@@ -44,6 +45,7 @@ const char* const kUpdateHelp =
     "  --trace FILE    record every byte on the line in FILE ('kestrel-cli trace FILE' reads it):\n"
     "                  a new or empty file or an earlier trace, never one the run reads;\n"
     "                  with several --device, FILE is a folder: FILE/NAME.trace per board\n"
+    "  --results FILE  append one JSON record per board to FILE (as 'kestrel-cli station' does)\n"
     "Options may also follow the files. Ctrl-C cancels (a download stops after its\n"
     "current block); a second Ctrl-C quits at once.\n"
     "Exit status: 0 flashed (the board asked for everything and reported it finished),\n"
@@ -60,6 +62,7 @@ const char* const kEraseHelp =
     "                  every board finished\n"
     "  --log-dir DIR   write each board's log, time-stamped, to DIR/NAME.log as the run goes\n"
     "  --trace FILE    record every byte on the line in FILE (a folder with several --device)\n"
+    "  --results FILE  append one JSON record per board to FILE (as 'kestrel-cli station' does)\n"
     "Exit status: 0 erased, 1 failed, 2 usage error, 130 cancelled.\n";
 
 const char* const kConsoleHelp =
@@ -81,6 +84,7 @@ struct Parsed {
     std::string logDir;
     std::string saveFile;
     std::string traceFile;
+    std::string resultsFile;
     std::vector<std::string> files;
     bool help = false;
 };
@@ -100,7 +104,7 @@ bool ParseNumber(const char* text, long min, long max, long& value) {
 
 // Returns false (after saying why on err) for a usage error.
 bool Parse(int argc, char** argv, bool update, bool console, std::ostream& err, Parsed& p) {
-    enum { kDevice = 1, kPort, kCrystal, kLib, kReserve, kTimeout, kSettings, kSave, kTrace, kHelp, kLogDir };
+    enum { kDevice = 1, kPort, kCrystal, kLib, kReserve, kTimeout, kSettings, kSave, kTrace, kHelp, kLogDir, kResults };
     const option all[] = {{"device", required_argument, nullptr, kDevice},
                           {"port", required_argument, nullptr, kPort},
                           {"crystal", required_argument, nullptr, kCrystal},
@@ -112,6 +116,7 @@ bool Parse(int argc, char** argv, bool update, bool console, std::ostream& err, 
                           {"trace", required_argument, nullptr, kTrace},
                           {"help", no_argument, nullptr, kHelp},
                           {"log-dir", required_argument, nullptr, kLogDir},
+                          {"results", required_argument, nullptr, kResults},
                           {nullptr, 0, nullptr, 0}};
     optind = 0;  // fresh parse, also when called more than once in a process
     opterr = 0;
@@ -180,6 +185,11 @@ bool Parse(int argc, char** argv, bool update, bool console, std::ostream& err, 
                 return false;
             }
             p.traceFile = optarg;
+            break;
+        case kResults:
+            if (console)
+                goto unknown;
+            p.resultsFile = optarg;
             break;
         case 'h':
         case kHelp: p.help = true; return true;
@@ -286,21 +296,49 @@ int RunWithSession(int argc, char** argv, const CommandContext& ctx, bool update
     }
     if (const int status = CheckBeforeLines(p, console, ctx, argv[0]); status >= 0)
         return status;
+    if (!p.resultsFile.empty()) {
+        std::vector<std::string> inputs = RunInputs(p.session, p.devices, p.files);
+        if (!p.traceFile.empty())
+            inputs.push_back(p.traceFile);
+        if (const std::string why = RunResults::PathProblem(p.resultsFile, inputs); !why.empty()) {
+            ctx.err << "Error: the results file " << p.resultsFile << " cannot be used: " << why
+                    << "; no board was touched\n";
+            return FlashSession::kFailed;
+        }
+    }
     p.session.terminalOutput = ctx.outIsTerminal;
     if (p.devices.size() > 1 || !p.logDir.empty())
-        return RunOnBoards({p.devices, p.session, p.files, !update, p.logDir, p.traceFile}, ctx);
+        return RunOnBoards({p.devices, p.session, p.files, !update, p.logDir, p.traceFile, p.resultsFile}, ctx);
     std::string why;
     if (!p.traceFile.empty() && !(p.session.trace = WireTrace::Create(p.traceFile, why))) {
         ctx.err << argv[0] << ": cannot record the wire trace: " << why << "\n";
         return FlashSession::kFailed;
     }
+    std::unique_ptr<RunResults> results;
+    if (!p.resultsFile.empty()) {
+        results = std::make_unique<RunResults>(p.resultsFile);
+        if (update && !results->NameFiles(p.files, ctx.err))
+            return FlashSession::kFailed;
+    }
     int status;
     {
         StreamOutput output(ctx.out, ctx.err, ctx.errIsTerminal);
         FlashSession session(p.session, ctx.sleeper, output, ctx.interrupts);
+        // One record of the board, however its run went (a line that would not open
+        // too); none when a file was refused and the board was left alone.
+        const auto record = [&](int s) {
+            const auto kind = update ? ExchangeProgress::Kind::Update : ExchangeProgress::Kind::Erase;
+            const std::string device = p.session.device.empty() ? "COM" + std::to_string(p.session.port) : p.session.device;
+            if (results && !results->Record(session.Outcome(s), kind, 1, device, session.CrystalInUse(), ctx.err))
+                return FlashSession::kFailed;
+            return s;
+        };
         if (!session.OpenLine())
-            return ctx.interrupts ? FlashSession::kCancelled : FlashSession::kFailed;
-        status = body(session, p);
+            return record(ctx.interrupts ? FlashSession::kCancelled : FlashSession::kFailed);
+        bool ran = true;
+        status = body(session, p, results.get(), ran);
+        if (ran)
+            status = record(status);
     }
     if (p.session.trace && !p.session.trace->Healthy())
         ctx.err << "Warning: the wire trace " << p.traceFile << " is incomplete: a line could not be written (disk full?)\n";
@@ -310,23 +348,31 @@ int RunWithSession(int argc, char** argv, const CommandContext& ctx, bool update
 }  // namespace
 
 int RunUpdateCommand(int argc, char** argv, const CommandContext& ctx) {
-    return RunWithSession(argc, argv, ctx, true, false, kUpdateHelp, [&](FlashSession& session, const Parsed& p) {
+    return RunWithSession(argc, argv, ctx, true, false, kUpdateHelp,
+                          [&](FlashSession& session, const Parsed& p, RunResults* results, bool& ran) {
+        ran = false;
         if (!session.LoadFiles(p.files)) {
             if (ctx.interrupts)
                 return FlashSession::kCancelled;
             ctx.err << "Error: an update file was refused; the board was not touched\n";
             return FlashSession::kFailed;
         }
+        if (results && !results->FilesUnchanged(ctx.err))
+            return FlashSession::kFailed;
+        ran = true;
         return session.Update();
     });
 }
 
 int RunEraseCommand(int argc, char** argv, const CommandContext& ctx) {
     return RunWithSession(argc, argv, ctx, false, false, kEraseHelp,
-                          [](FlashSession& session, const Parsed&) { return session.Erase(); });
+                          [](FlashSession& session, const Parsed&, RunResults*, bool&) { return session.Erase(); });
 }
 
 int RunConsoleCommand(int argc, char** argv, const CommandContext& ctx) {
     return RunWithSession(argc, argv, ctx, false, true, kConsoleHelp,
-                          [&](FlashSession& session, const Parsed& p) { return session.Console(ctx.inputFd, p.saveFile); });
+                          [&](FlashSession& session, const Parsed& p, RunResults*, bool& ran) {
+                              ran = false;  // a console is no board's run
+                              return session.Console(ctx.inputFd, p.saveFile);
+                          });
 }

@@ -71,6 +71,8 @@ public:
     RunVerdict Outcome(int status) const;
     // The image loaded by LoadFiles, for other boards of the same run.
     ImageSnapshot Image() const;
+    // The crystal the board is woken at (--crystal, else the settings file's).
+    int CrystalInUse() const { return CrystalIndex(); }
 
 private:
     int FollowRun();

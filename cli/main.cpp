@@ -10,6 +10,7 @@
 #include "cli/Interrupts.h"
 #include "cli/PortsCommand.h"
 #include "cli/SaveCommand.h"
+#include "cli/StationCommand.h"
 #include "cli/TraceCommand.h"
 
 namespace {
@@ -22,6 +23,7 @@ const char* const kHelp =
     "  update   load update files and flash them into the board\n"
     "  erase    erase the board's flash\n"
     "  console  show the board's console and send it console commands\n"
+    "  station  a factory station: flash board after board on each port, with records\n"
     "  save     build a flash image from update files and save it\n"
     "  ports    list the serial devices, their COM numbers and who may open them\n"
     "  trace    explain a wire trace recorded with --trace\n"
@@ -46,7 +48,9 @@ int main(int argc, char** argv) {
     if (command == "trace")
         return RunTraceCommand(argc - 1, argv + 1);
 
-    InstallInterruptHandlers(interrupts);
+    // A station stops waking boards at the first Ctrl-C, cancels at the second and
+    // quits at the third; every other command cancels, then quits.
+    InstallInterruptHandlers(interrupts, command == "station" ? 3 : 2);
 
     RealSleeper sleeper;
     const CommandContext context{sleeper,    STDIN_FILENO, std::cout, std::cerr, isatty(STDERR_FILENO) == 1,
@@ -57,6 +61,8 @@ int main(int argc, char** argv) {
         return RunEraseCommand(argc - 1, argv + 1, context);
     if (command == "console")
         return RunConsoleCommand(argc - 1, argv + 1, context);
+    if (command == "station")
+        return RunStationCommand(argc - 1, argv + 1, context);
     std::cerr << "kestrel-cli: unknown command '" << command << "'\n" << kHelp;
     return 2;
 }

@@ -53,8 +53,22 @@ void CUIThread::OnStartUpdate(uint32_t crystalIndex) {
     WakeBoard(crystalIndex);
 }
 
+void CUIThread::OnWakeAgain(uint32_t crystalIndex) {
+    // The update under way wakes its board again (a board powered since the last
+    // wake-up heard nothing it could answer). A board that has answered is awake and
+    // in its exchange: a wake-up now would break into it. A reply that has come
+    // meanwhile is taken first, so that it is answered rather than talked over.
+    if (shared.UpdateArmed == 0 || answeredSinceWake || crystalIndex != CrystalIndex)
+        return;
+    OnSerialReceive(PortNumber);
+    if (shared.UpdateArmed == 0 || answeredSinceWake)
+        return;
+    WakeBoard(crystalIndex);
+}
+
 void CUIThread::WakeBoard(uint32_t crystalIndex) {
     CrystalIndex = crystalIndex;
+    answeredSinceWake = false;
 
     // Wake the board at the line settings in use, then listen at its boot speed.
     Comm->WriteBytes(kResetPattern.data(), kResetPattern.size());

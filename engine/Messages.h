@@ -11,7 +11,10 @@ constexpr uint32_t WM_LOAD_FILE = 1180;        // text: path of one update file
 constexpr uint32_t WM_SAVE_FLASH_MAP = 1181;   // text: path to save to
 constexpr uint32_t WM_RESET_IMAGE = 1182;
 constexpr uint32_t WM_CONSOLE_COMMAND = 1183;  // text: command; lParam: crystal index
-constexpr uint32_t WM_START_UPDATE = 1184;     // wParam: crystal index
+constexpr uint32_t WM_START_UPDATE = 1184;     // wParam: crystal index; lParam: 0, or the mark below
+// lParam of WM_START_UPDATE that wakes the board again within the update under way,
+// and only while the board has not answered since the last wake-up.
+constexpr int64_t kStartUpdateAgain = 1;
 
 // Window messages from the worker to its owner.
 constexpr uint32_t WM_RX_TEXT = 1178;        // wParam: bytes waiting at the start of SharedText

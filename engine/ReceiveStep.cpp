@@ -69,6 +69,7 @@ void CUIThread::UpdateReceive() {
         return;
     }
     Facts().ReplyAnswered(r);
+    answeredSinceWake = true;
     auto clearReply = [this] { std::fill(ReplyBuf.begin(), ReplyBuf.begin() + 100, 0); };
 
     switch (r) {

@@ -84,6 +84,13 @@ void RunRecord::Enter(StageTime timed, Clock::time_point now) {
     stageBegan = now;
 }
 
+void RunRecord::WokenAgain(Clock::time_point now) {
+    began = lastWord = stageBegan = now;
+    startedAt = std::chrono::system_clock::now();
+    seconds = {};
+    timedStage = kTimeToW;
+}
+
 void RunRecord::Listening(Clock::time_point now) {
     lastWord = now;
     if (stage.stage == Stage::Waking)
@@ -177,6 +184,7 @@ const RunVerdict& RunRecord::End(RunResult result, FailureClass why, std::string
     v.started = startedAt;
     v.ended = startedAt + std::chrono::duration_cast<std::chrono::system_clock::duration>(now - began);
     v.bytesSent = bytesSent;
+    v.wireSha256 = wire.Final();
     verdict = std::move(v);
     return *verdict;
 }

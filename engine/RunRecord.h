@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "digest/Sha256.h"
 #include "engine/RunVerdict.h"
 
 class RunRecord {
@@ -25,13 +26,20 @@ public:
     void Ignored(const uint8_t* bytes, uint32_t count, Clock::time_point now);
     void Listening(Clock::time_point now);
     void Answered(uint8_t reply, Clock::time_point now);
-    void Sent(uint32_t count) { bytesSent += count; }
+    void Sent(const uint8_t* bytes, uint32_t count) {
+        bytesSent += count;
+        wire.Update(bytes, count);
+    }
     void LoaderSent(int which, bool whole, Clock::time_point now);
     void HeaderSent(const std::array<uint32_t, 10>& words);
     void SectionBlock(uint8_t letter, uint32_t block, uint32_t blocks);
     void SectionSent(uint8_t letter, bool whole);
     void ProgrammingReport(uint8_t sixteenths);
     void Progress(int percent) { lastProgress = percent; }
+    // The board is woken again while the run still waits for its first request (a
+    // station's port waking a board that may have been powered since): the run's
+    // start and its time to 'W' are counted from now.
+    void WokenAgain(Clock::time_point now);
 
     // Ends the run. Each answers the verdict; a run ends once.
     const RunVerdict& Finish(Clock::time_point now);
@@ -72,6 +80,7 @@ private:
     StageTime timedStage = kTimeToW;
     std::array<double, kStageTimes> seconds{};
     uint64_t bytesSent = 0;
+    Sha256 wire;  // every byte counted in bytesSent
     // What arrived unanswered since the last answered reply: the first bytes and the count.
     std::vector<uint8_t> ignoredBytes;
     uint64_t ignoredCount = 0;

@@ -64,6 +64,8 @@ struct RunVerdict {
     std::array<double, kStageTimes> seconds{};
     std::chrono::system_clock::time_point started, ended;
     uint64_t bytesSent = 0;  // bytes of the exchange handed to the line, loader 1 on
+    // SHA-256 of those bytes, in the order and pieces they were handed to the line.
+    std::array<uint8_t, 32> wireSha256{};
 
     bool Passed() const { return result == RunResult::Passed; }
     double TotalSeconds() const { return std::chrono::duration<double>(ended - started).count(); }

@@ -328,6 +328,40 @@ void Session::Cancel() {
         if (run && !run->Ended())
             ended = run->Cancel(Clock::now());
     }
+    Cancelled(ended);
+}
+
+bool Session::CancelWhileWaiting() {
+    std::optional<RunVerdict> ended;
+    {
+        // Under the lock the worker takes to report an answered reply: either the
+        // board's first request was answered before (the stage has moved on), or the
+        // worker finds the update disarmed when it goes to send its answer.
+        std::lock_guard lock(mutex);
+        if (!run || run->Ended())
+            return false;
+        const Stage stage = run->Current().stage;
+        if (stage != Stage::Waking && stage != Stage::WaitingForW)
+            return false;
+        shared.UpdateArmed = 0;
+        waitingForPort = false;
+        ended = run->Cancel(Clock::now());
+    }
+    Cancelled(ended);
+    return true;
+}
+
+bool Session::WakeAgain(int crystalIndex) {
+    {
+        std::lock_guard lock(mutex);
+        if (!run || run->Ended() || waitingForPort || run->Current().stage != Stage::WaitingForW)
+            return false;
+        run->WokenAgain(Clock::now());
+    }
+    return Post(WM_START_UPDATE, static_cast<uint32_t>(crystalIndex), kStartUpdateAgain);
+}
+
+void Session::Cancelled(const std::optional<RunVerdict>& ended) {
     if (worker)
         worker->Line().Note(std::string("log: ") + kLogStopped + " (cancelled by the operator)");
     SessionEvent e = Event(SessionEvent::Kind::Log);
@@ -649,10 +683,10 @@ void Session::RepliesIgnored(const uint8_t* bytes, uint32_t count) {
         run->Ignored(bytes, count, Clock::now());
 }
 
-void Session::Sent(const uint8_t*, uint32_t count) {
+void Session::Sent(const uint8_t* bytes, uint32_t count) {
     std::lock_guard lock(mutex);
     if (run && !run->Ended())
-        run->Sent(count);
+        run->Sent(bytes, count);
 }
 
 void Session::LoaderSent(int which, bool whole) {

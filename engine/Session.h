@@ -118,6 +118,16 @@ public:
     // The operator's Cancel: the worker stops answering the board (a download stops
     // after its current block) and the line goes back to the operator's settings.
     void Cancel();
+    // While the update under way still listens for the board's first request: sends
+    // the wake-up again at that crystal, and the run's start and its time to 'W' are
+    // counted from now (a station's port waking a board that may have been powered
+    // since). False, with nothing sent, when the board has answered meanwhile or no
+    // update waits; the worker also holds the wake-up back when a reply came first.
+    bool WakeAgain(int crystalIndex);
+    // Cancels the update under way only while it still waits for the board's first
+    // request, as one step with the board's answer: false when the board has
+    // answered (the run goes on) or no run is under way.
+    bool CancelWhileWaiting();
 
     // ---- What happened.
     // The next event, if one waits. Also where a run is given up after the board's
@@ -184,6 +194,8 @@ private:
     // the stop, as a Cancel does.
     void EndRun(const RunVerdict& verdict, bool stopped);
     void CheckRun();
+    // The end of a Cancel once the run is judged: the log line, the verdict, the reopen.
+    void Cancelled(const std::optional<RunVerdict>& ended);
     // Posts the open of the operator's line, or fails it at once when it has no port.
     void OpenOperatorLine();
     void FailOpenAtOnce(const std::string& problem);

@@ -138,7 +138,12 @@ void CUIThread::Dispatch(const ThreadMessage& m) {
         OnConsoleCommand(m.text, static_cast<uint32_t>(m.lParam));
         Facts().ConsoleCommandDone();
         break;
-    case WM_START_UPDATE: OnStartUpdate(m.wParam); break;
+    case WM_START_UPDATE:
+        if (m.lParam == kStartUpdateAgain)
+            OnWakeAgain(m.wParam);
+        else
+            OnStartUpdate(m.wParam);
+        break;
     case WM_SERIAL_RECEIVE: OnSerialReceive(m.wParam); break;
     case WM_SERIAL_LINE_LOST: OnLineLost(m.wParam, static_cast<uint32_t>(m.lParam)); break;
     default: break;  // the other line notifications have no handler

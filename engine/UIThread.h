@@ -79,6 +79,7 @@ private:
     void OnSaveFlashMap(const std::string& path);
     void OnConsoleCommand(const std::string& command, uint32_t crystalIndex);
     void OnStartUpdate(uint32_t crystalIndex);
+    void OnWakeAgain(uint32_t crystalIndex);
 
     // The board's replies.
     void OnSerialReceive(uint32_t portNumber);
@@ -142,6 +143,7 @@ private:
     uint32_t SentBytes = 0;
     uint32_t CrystalIndex = 0;       // crystal of the update or erase under way
     bool loaderRead = false;           // the loader file being sent could be used
+    bool answeredSinceWake = false;    // a reply of the board was answered after the last wake-up
     bool consoleBytesStalled = false;  // console bytes wait while the dialog holds the slot
     bool lineLostReported = false;     // the operator hears of a lost line once per open
     std::array<uint8_t, SharedTextSlot::kSize> ReplyBuf{};  // the board's replies in an update

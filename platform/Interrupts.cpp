@@ -11,9 +11,10 @@ struct InterruptsHeldBack::Saved {
 namespace {
 
 std::atomic<int>* interrupts = nullptr;
+int quitAfter = 2;
 
 void OnInterrupt(int) {
-    if (interrupts->fetch_add(1) >= 1)
+    if (interrupts->fetch_add(1) + 1 >= quitAfter)
         _exit(130);
 }
 
@@ -28,8 +29,9 @@ sigset_t InterruptSignals() {
 
 }  // namespace
 
-void InstallInterruptHandlers(std::atomic<int>& counter) {
+void InstallInterruptHandlers(std::atomic<int>& counter, int quitAt) {
     interrupts = &counter;
+    quitAfter = quitAt;
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
     action.sa_flags = SA_RESTART;  // output and input calls go on where they were

@@ -9,6 +9,7 @@ struct InterruptsHeldBack::Saved {};
 namespace {
 
 std::atomic<int>* interrupts = nullptr;
+int quitAfter = 2;
 
 // Runs on a thread the system starts for the event. Ctrl-C and Ctrl-Break count like
 // SIGINT; closing the console window, logging off or shutting down leave the program a
@@ -17,7 +18,7 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
     switch (event) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
-        if (interrupts->fetch_add(1) >= 1)
+        if (interrupts->fetch_add(1) + 1 >= quitAfter)
             std::_Exit(130);
         return TRUE;
     default:
@@ -27,8 +28,9 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 
 }  // namespace
 
-void InstallInterruptHandlers(std::atomic<int>& counter) {
+void InstallInterruptHandlers(std::atomic<int>& counter, int quitAt) {
     interrupts = &counter;
+    quitAfter = quitAt;
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 

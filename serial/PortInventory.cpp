@@ -126,10 +126,8 @@ std::string Holder(const std::string& device, const std::string& name, const Por
     return {};
 }
 
-SerialPortInfo Describe(const std::string& name, const fs::path& entry, const PortInventorySetup& setup,
-                        const struct stat& st) {
-    SerialPortInfo port;
-    port.device = setup.devRoot + "/" + name;
+// The driver and the USB device's facts, found up the tty's sysfs ancestry.
+void DescribeOrigin(SerialPortInfo& port, const fs::path& entry, const PortInventorySetup& setup) {
     for (const auto& dir : DeviceAncestry(entry, setup.sysRoot)) {
         std::error_code ec;
         if (port.driver.empty() && fs::is_symlink(dir / "driver", ec)) {
@@ -144,6 +142,13 @@ SerialPortInfo Describe(const std::string& name, const fs::path& entry, const Po
             port.serialNumber = ReadAttribute(dir / "serial");
         }
     }
+}
+
+SerialPortInfo Describe(const std::string& name, const fs::path& entry, const PortInventorySetup& setup,
+                        const struct stat& st) {
+    SerialPortInfo port;
+    port.device = setup.devRoot + "/" + name;
+    DescribeOrigin(port, entry, setup);
     port.whyNot = PermissionProblem(st, setup);
     if (port.whyNot.empty()) {
         if (const std::string holder = Holder(port.device, name, setup); !holder.empty())
@@ -193,4 +198,19 @@ std::vector<SerialPortInfo> ListSerialPorts(const PortInventorySetup& setup) {
         ports.push_back(Describe(name, ttyClass / name, setup, st));
     }
     return ports;
+}
+
+std::optional<SerialPortInfo> DescribeSerialDevice(const std::string& path, const PortInventorySetup& setup) {
+    std::error_code ec;
+    const fs::path device = fs::canonical(path, ec);
+    if (ec)
+        return std::nullopt;
+    const std::string name = device.filename();
+    const fs::path entry = fs::path(setup.sysRoot) / "class" / "tty" / name;
+    if (name.empty() || device.parent_path() != fs::canonical(setup.devRoot, ec) || !fs::exists(entry / "device", ec))
+        return std::nullopt;
+    SerialPortInfo port;
+    port.device = device.string();
+    DescribeOrigin(port, entry, setup);
+    return port;
 }

@@ -1,6 +1,7 @@
 #pragma once
 #include <sys/types.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,12 @@ struct PortInventorySetup {};
 // in number order, with the adapter's name, maker and USB id where they are known;
 // whether another program holds one shows only when it is opened.
 std::vector<SerialPortInfo> ListSerialPorts(const PortInventorySetup& setup = {});
+
+// What sysfs knows of the device behind `path` (a /dev/serial/by-id/... link, or the
+// device itself): its driver and USB vendor, model and serial number. Nothing is
+// opened and no other program is looked for; nothing for a device sysfs does not
+// list (a pty). On Windows: what the port list knows of that COM port.
+std::optional<SerialPortInfo> DescribeSerialDevice(const std::string& path, const PortInventorySetup& setup = {});
 
 // "ftdi_sio, FTDI FT232R USB UART, serial A1B2C3, 0403:6001" - what is known, for a list
 // line or a tooltip; "" when nothing is.

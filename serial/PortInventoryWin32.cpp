@@ -129,3 +129,12 @@ std::vector<SerialPortInfo> ListSerialPorts(const PortInventorySetup&) {
         list.push_back(std::move(port));
     return list;
 }
+
+std::optional<SerialPortInfo> DescribeSerialDevice(const std::string& path, const PortInventorySetup& setup) {
+    // "COM3", "\\.\COM3": the port the device manager lists under that number.
+    const unsigned n = ComNumber(path.substr(path.find_last_of('\\') + 1));
+    for (SerialPortInfo& port : ListSerialPorts(setup))
+        if (n != 0 && ComNumber(port.device.substr(port.device.find_last_of('\\') + 1)) == n)
+            return std::move(port);
+    return std::nullopt;
+}

@@ -123,7 +123,9 @@ std::string BoardUsage() {
            "every check it made of the tool.\n"
            "  --crystal X        boot speed and loader-1 file Pgm_X.bin (default 4M)\n"
            "  --lib DIR          loader files (default Lib/ beside the executable)\n"
-           "  --flash FILE       the board's 1 MiB flash (default flash.bin, created erased)\n"
+           "  --flash FILE       the board's 1 MiB flash (default flash.bin, created erased);\n"
+           "                     every update also leaves FILE.wire: the bytes it received\n"
+           "                     from loader 1's first byte to the last section's last byte\n"
            "  --link PATH        also reach the line through this symlink\n"
            "  --fault MODE       silent: never answer; double: answer the wake-up with 'WW';\n"
            "                     garbage: answer it with bytes that are no reply; hangup:\n"
@@ -187,8 +189,9 @@ std::string BoardUsage() {
            "Events: with --boards or --replug-after, stdout gets one line per event after\n"
            "the device path: \"board K KSTB-NNNN off\", \"... ignored off\" (the first\n"
            "unanswered wake-up while off), \"... on\" (powered), \"... woken\" (an update\n"
-           "began), \"... done END\" (finished, faulted, abandoned, refused, hungup or\n"
-           "unplugged), \"... booted\" (the banner is out), \"... ignored done\", \"... out\"\n"
+           "began), \"... answered\" (the tool's answer to 'W' began to arrive), \"... done\n"
+           "END\" (finished, faulted, abandoned, refused, hungup or unplugged), \"...\n"
+           "booted\" (the banner is out), \"... ignored done\", \"... out\"\n"
            "(swapped out), \"unplugged\", \"line PATH\" (the line is back on a new pty) and\n"
            "\"end\" (no board left).\n";
 }

@@ -196,7 +196,15 @@ SessionEnd UpdateSession::Run() {
     // Loader 1, at the boot speed. Its end is marked only by the tool closing
     // the line to reopen it at full speed.
     const LineMark before_loader1 = io_.Mark();
-    Received one = Ask(wire::kAskLoader1, loaders_.loader1Wire.size(), false);
+    // Its first byte apart: the moment the tool answered is an event of its own.
+    Received one = Ask(wire::kAskLoader1, 1, false);
+    if (one.result == WaitResult::Done) {
+        if (answered_) answered_();
+        std::vector<std::uint8_t> rest;
+        one.result = io_.Receive(loaders_.loader1Wire.size() - 1, rest, options_.idleTimeout);
+        one.bytes.insert(one.bytes.end(), rest.begin(), rest.end());
+    }
+    wire_ = one.bytes;
     if (Interrupted(one.result)) return EndOf(one.result, "during loader 1");
     if (one.result != WaitResult::Done) {
         log_.Check("loader 1", false, Shortfall(one, loaders_.loader1Wire.size()));
@@ -231,6 +239,7 @@ SessionEnd UpdateSession::Run() {
 
     // Loader 2: its header and body, never the trailer.
     Received two = Ask(wire::kAskLoader2, loaders_.loader2Wire.size());
+    wire_.insert(wire_.end(), two.bytes.begin(), two.bytes.end());
     if (Interrupted(two.result)) return EndOf(two.result, "during loader 2");
     if (two.result != WaitResult::Done) {
         log_.Check("loader 2", false, Shortfall(two, loaders_.loader2Wire.size()));
@@ -250,6 +259,7 @@ SessionEnd UpdateSession::Run() {
 
     // The section header decides what the board asks for next.
     Received head = Ask(wire::kAskHeader, wire::kSectionHeaderSize);
+    wire_.insert(wire_.end(), head.bytes.begin(), head.bytes.end());
     if (Interrupted(head.result)) return EndOf(head.result, "during the section header");
     if (head.result != WaitResult::Done) {
         log_.Check("section header", false, Shortfall(head, wire::kSectionHeaderSize));
@@ -290,6 +300,7 @@ SessionEnd UpdateSession::Run() {
             // Hang up with part of the section in: the tool is in the middle of
             // its paced writes.
             Received part = Ask(request.letter, request.length / 2, false);
+            wire_.insert(wire_.end(), part.bytes.begin(), part.bytes.end());
             if (Interrupted(part.result)) return EndOf(part.result, "during the " + check);
             io_.PullLine();
             log_.Note("hung up after " + std::to_string(part.bytes.size()) + " of " + Bytes(request.length) + " of the " +
@@ -298,6 +309,7 @@ SessionEnd UpdateSession::Run() {
         }
         first = false;
         Received r = Ask(request.letter, request.length);
+        wire_.insert(wire_.end(), r.bytes.begin(), r.bytes.end());
         if (Interrupted(r.result)) return EndOf(r.result, "during the " + check);
         if (r.result != WaitResult::Done) {
             log_.Check(check, false, Quote(request.letter) + " " + Shortfall(r, request.length));

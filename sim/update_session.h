@@ -1,6 +1,8 @@
 #pragma once
 
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "sim/board_io.h"
 #include "sim/board_options.h"
@@ -35,6 +37,12 @@ public:
         : io_(io), log_(log), flash_(flash), loaders_(loaders), options_(options), crystal_(crystal) {}
 
     SessionEnd Run();
+
+    // Called when the tool's answer to 'W' (loader 1's first byte) has arrived.
+    void OnAnswered(std::function<void()> answered) { answered_ = std::move(answered); }
+    // Every byte the board received from loader 1's first byte to the last section's
+    // last byte, in order: what the tool's record of the board must hash to.
+    const std::vector<std::uint8_t>& Wire() const { return wire_; }
 
     // For the banner after 'D': what the update wrote.
     const std::string& Outcome() const { return outcome_; }
@@ -84,6 +92,8 @@ private:
     const LoaderImages& loaders_;
     const BoardOptions& options_;
     const Crystal& crystal_;
+    std::function<void()> answered_;
+    std::vector<std::uint8_t> wire_;
     std::string outcome_ = "none";
     std::string skipped_;
 };

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <unistd.h>
 
 #include "sim/board_io.h"
@@ -175,6 +176,14 @@ bool VirtualBoard::KeepLine(BoardIo& io) {
     return true;
 }
 
+void VirtualBoard::KeepWire(BoardRecord& board, const std::vector<std::uint8_t>& wire) {
+    // Beside the flash: what this board was sent, for whoever checks the tool's record.
+    const std::filesystem::path path = flash_.Path().string() + ".wire";
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(wire.data()), static_cast<std::streamsize>(wire.size()));
+    if (!out) board.log.Note("the received bytes could not be written to " + path.string());
+}
+
 void VirtualBoard::Emit(const std::string& event) const {
     if (events_) events_(event);
 }
@@ -232,7 +241,9 @@ std::optional<SessionEnd> VirtualBoard::Console(BoardIo& io, BoardRecord& board)
             }
             if (options_.boards != 0) Emit(board, "woken");
             UpdateSession session(io, board.log, flash_, loaders_, options, crystal_);
+            if (options_.boards != 0) session.OnAnswered([this, &board] { Emit(board, "answered"); });
             const SessionEnd end = session.Run();
+            KeepWire(board, session.Wire());
             last_outcome_ = session.Outcome();
             last_skipped_ = session.Skipped();
             if (end == SessionEnd::Finished) board.lastUpdate = session.Outcome();

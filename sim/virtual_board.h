@@ -102,6 +102,9 @@ private:
     bool PlaceLink(std::string& error);
     void RemoveLink();
 
+    // Writes what the update brought (loader 1's first byte to the last section's
+    // last byte) to FLASH.wire beside the board's flash file.
+    void KeepWire(BoardRecord& board, const std::vector<std::uint8_t>& wire);
     void Emit(const std::string& event) const;
     void Emit(const BoardRecord& board, const std::string& what) const;
 

@@ -70,7 +70,7 @@ for p in "${programs[@]}"; do
     echo '[ "$1" = --help ] || exit 1'
     echo "{ $help_env '$stage/usr/lib/kestrel/$p' --help | sed 's/^usage:/Usage:/; s/^In use:/\\nIn use:/'"
     if [[ $p == kestrel-cli ]]; then
-      for c in update erase console save ports; do
+      for c in update erase console save ports station; do
         echo "echo; echo 'Command $c:'; echo; $help_env '$stage/usr/lib/kestrel/$p' $c --help | grep -v '^In use:'"
       done
     fi

@@ -7,7 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <mutex>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -25,7 +27,7 @@ public:
     BoardProcess(const std::string& binFolder, const std::vector<std::string>& args, const std::string& logPath)
         : log(logPath) {
         int out[2];
-        if (pipe(out) != 0)
+        if (pipe2(out, O_CLOEXEC) != 0)
             return;
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
@@ -46,6 +48,21 @@ public:
         char c;
         while (::read(stdoutFd, &c, 1) == 1 && c != '\n')
             device += c;
+        // The events that follow the device path (a succession of boards, a pulled
+        // line), kept as they come so that the board never waits on a full pipe.
+        reader = std::thread([this] {
+            std::string line;
+            char c;
+            while (::read(stdoutFd, &c, 1) == 1) {
+                if (c != '\n') {
+                    line += c;
+                    continue;
+                }
+                std::lock_guard lock(eventsMutex);
+                events.push_back(line);
+                line.clear();
+            }
+        });
     }
     ~BoardProcess() {
         if (pid > 0 && !exited) {
@@ -54,11 +71,33 @@ public:
         }
         if (pid > 0 && !exited)
             kill(pid, SIGKILL), waitpid(pid, nullptr, 0);
+        if (reader.joinable())
+            reader.join();  // the board has gone: its end of the pipe is closed
         if (stdoutFd >= 0)
             ::close(stdoutFd);
     }
 
     const std::string& Device() const { return device; }
+
+    // The board's events so far ("board 2 KSTB-0002 on", "unplugged", "end" ...).
+    std::vector<std::string> Events() {
+        std::lock_guard lock(eventsMutex);
+        return events;
+    }
+    bool HasEvent(const std::string& event) {
+        const auto all = Events();
+        return std::find(all.begin(), all.end(), event) != all.end();
+    }
+    // Waits (with a generous limit that only guards against a hang) for an event.
+    bool WaitForEvent(const std::string& event, std::chrono::milliseconds limit = std::chrono::seconds(60)) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (!HasEvent(event)) {
+            if (std::chrono::steady_clock::now() > deadline)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return true;
+    }
 
     // The board's exit status once it has ended by itself (-1 if it did not in time).
     int Wait(std::chrono::milliseconds limit = std::chrono::seconds(30)) {
@@ -99,6 +138,9 @@ private:
     std::string device;
     pid_t pid = -1;
     int stdoutFd = -1;
+    std::thread reader;
+    std::mutex eventsMutex;
+    std::vector<std::string> events;
     bool exited = false;
     int status = -1;
 };

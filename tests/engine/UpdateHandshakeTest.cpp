@@ -40,6 +40,33 @@ TEST_F(UpdateHandshake, StartWakesTheBoardThenListensAtTheCrystalsBootSpeed) {
     }
 }
 
+TEST_F(UpdateHandshake, AWakeUpAgainGoesOutOnlyWhileTheBoardHasNotAnswered) {
+    StartUpdate(4);
+    // A board powered since: the same wake-up and the same reopen at the boot speed.
+    Send(WM_START_UPDATE, 4, kStartUpdateAgain);
+    EXPECT_EQ(Sequence(), "W S D C O");
+    EXPECT_EQ(Writes().at(0), Repeat(0xFF, 16));
+    EXPECT_EQ(Opens(), std::vector<std::string>{"115200,N,8,1"});
+    // The board's 'W' is waiting when the next wake-up is due: it is answered instead.
+    Forget();
+    line->Arrive({'W'});
+    Send(WM_START_UPDATE, 4, kStartUpdateAgain);
+    ASSERT_FALSE(Writes().empty());
+    EXPECT_EQ(Writes().front(), std::vector<uint8_t>{0x18});
+    for (const auto& w : Writes())
+        EXPECT_NE(w, Repeat(0xFF, 16)) << "a wake-up broke into the board's exchange";
+    // Once it has answered, or for another crystal, or once the update has ended: nothing.
+    Forget();
+    Send(WM_START_UPDATE, 4, kStartUpdateAgain);
+    EXPECT_EQ(Sequence(), "");
+    StartUpdate(4);
+    Send(WM_START_UPDATE, 3, kStartUpdateAgain);
+    EXPECT_EQ(Sequence(), "");
+    shared.UpdateArmed = 0;
+    Send(WM_START_UPDATE, 4, kStartUpdateAgain);
+    EXPECT_EQ(Sequence(), "");
+}
+
 TEST_F(UpdateHandshake, LoaderOneGoesOutAsOneFramedBlockThenTheLineSwitchesToFullSpeed) {
     StartUpdate(1);
     Reply('W');

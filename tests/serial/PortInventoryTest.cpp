@@ -124,6 +124,24 @@ TEST(PortInventory, ListsRealPortsWithWhatSysfsKnowsAndWhyOneCannotBeOpened) {
     EXPECT_EQ(DescribePortOrigin(usb0), "ftdi_sio, FTDI FT232R USB UART, serial A1B2C3, 0403:6001");
     EXPECT_EQ(usb0.whyNot, "held by another program: minicom (pid 4242)");
 
+    // A station names the adapter of a device given by its udev link, as the link's
+    // target is found: without opening it or looking for its holder.
+    fs::create_directories(m.root / "dev/serial/by-id");
+    fs::create_symlink("../../ttyUSB0", m.root / "dev/serial/by-id/usb-FTDI_FT232R_A1B2C3-if00-port0");
+    const auto adapter = DescribeSerialDevice((m.root / "dev/serial/by-id/usb-FTDI_FT232R_A1B2C3-if00-port0").string(), m.setup);
+    ASSERT_TRUE(adapter.has_value());
+    EXPECT_EQ(adapter->manufacturer, "FTDI");
+    EXPECT_EQ(adapter->product, "FT232R USB UART");
+    EXPECT_EQ(adapter->serialNumber, "A1B2C3");
+    EXPECT_EQ(adapter->usbId, "0403:6001");
+    // A node sysfs does not list, a link that leads nowhere, a file outside the devices.
+    m.Write(m.root / "dev/pts/3", "");
+    EXPECT_FALSE(DescribeSerialDevice((m.root / "dev/pts/3").string(), m.setup));
+    fs::create_symlink("../../ttyUSB9", m.root / "dev/serial/by-id/gone");
+    EXPECT_FALSE(DescribeSerialDevice((m.root / "dev/serial/by-id/gone").string(), m.setup));
+    m.Write(m.root / "ttyUSB0", "");
+    EXPECT_FALSE(DescribeSerialDevice((m.root / "ttyUSB0").string(), m.setup));
+
     // The same ports for root, who may open anything nobody holds.
     m.setup.uid = 0;
     EXPECT_TRUE(ListSerialPorts(m.setup)[0].mayOpen);

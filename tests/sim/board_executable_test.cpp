@@ -183,13 +183,13 @@ TEST(BoardExecutable, ASuccessionAnnouncesEveryStepOnStdoutAndSummarisesEachBoar
     EXPECT_EQ(board.Line(), "board 1 KSTB-0041 off");
     EXPECT_EQ(board.Line(), "board 1 KSTB-0041 on");
     EXPECT_EQ(RunHostUpdate(host, plan), "WZSCF" + Progress() + "D");
-    for (const char* event : {"woken", "booted", "done finished", "out"}) {
+    for (const char* event : {"woken", "answered", "booted", "done finished", "out"}) {
         EXPECT_EQ(board.Line(), std::string("board 1 KSTB-0041 ") + event);
     }
     EXPECT_EQ(board.Line(), "board 2 KSTB-0042 off");
     EXPECT_EQ(board.Line(), "board 2 KSTB-0042 on");
     EXPECT_EQ(RunHostUpdate(host, plan), "WZSC" + Progress() + "D");  // no 'F': the fault of board 2
-    for (const char* event : {"woken", "booted", "done finished", "out"}) {
+    for (const char* event : {"woken", "answered", "booted", "done finished", "out"}) {
         EXPECT_EQ(board.Line(), std::string("board 2 KSTB-0042 ") + event);
     }
     EXPECT_EQ(board.Line(), "end");
@@ -197,6 +197,21 @@ TEST(BoardExecutable, ASuccessionAnnouncesEveryStepOnStdoutAndSummarisesEachBoar
 
     EXPECT_EQ(board.Wait(), 0) << board.Stderr();
     const std::string flash = folder.Flash().string();
+    // Beside each flash, what the board received from loader 1's start byte to the
+    // last byte of the last section it asked for.
+    const auto joined = [](std::initializer_list<Bytes> parts) {
+        Bytes all;
+        for (const Bytes& p : parts)
+            all.insert(all.end(), p.begin(), p.end());
+        return all;
+    };
+    for (const auto& [number, tail] : {std::pair{1, joined({plan.header, code, font})}, std::pair{2, joined({plan.header, code})}}) {
+        std::ifstream in(flash + "." + std::to_string(number) + ".wire", std::ios::binary);
+        const Bytes wire((std::istreambuf_iterator<char>(in)), {});
+        ASSERT_GT(wire.size(), tail.size()) << number;
+        EXPECT_EQ(wire.front(), 0x18) << number;
+        EXPECT_TRUE(std::equal(tail.begin(), tail.end(), wire.end() - static_cast<std::ptrdiff_t>(tail.size()))) << number;
+    }
     EXPECT_NE(board.Stderr().find("board 1 KSTB-0041, fault none, flash " + flash + ".1: flashed (code 300 bytes, "
                                   "font 200 bytes), firmware OK"),
               std::string::npos)
