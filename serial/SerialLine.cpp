@@ -107,7 +107,7 @@ bool CSerialLine::OpenPort(uint32_t n, const std::string& settings) {
         lastOpenError = "the line settings \"" + settings + "\" cannot be set";
         return false;
     }
-    TraceOpened(settings);
+    hooks.Opened(deviceName, settings);
     return true;
 }
 
@@ -203,7 +203,7 @@ void CSerialLine::CloseDevice() {
         ioctl(fd, TIOCNXCL);
     exclusiveHere = false;
     ::close(fd);
-    TraceClosed();
+    hooks.Closed();
 }
 
 void CSerialLine::PurgeInput() {
@@ -370,45 +370,6 @@ void CSerialLine::SetNotifyThread(INotifyTarget* target) { notifyTarget = target
 
 void CSerialLine::SetDeviceResolver(DeviceResolver r) { resolver = std::move(r); }
 
-void CSerialLine::SetMessageBoxHook(MessageBoxHook hook) {
-    std::lock_guard lock(hookMutex);
-    messageBox = std::move(hook);
-}
-
-void CSerialLine::SetTrace(std::shared_ptr<WireTrace> t) {
-    std::lock_guard lock(hookMutex);
-    trace = std::move(t);
-    // Attached to a line already open: the trace starts with the line as it stands, so
-    // that its reader knows the device and the speed.
-    if (trace && !openLine.first.empty()) {
-        trace->Note("recording a line that was already open");
-        trace->Open(openLine.first, openLine.second);
-    }
-}
-
-void CSerialLine::TraceOpened(const std::string& settings) {
-    std::lock_guard lock(hookMutex);
-    openLine = {deviceName, settings};
-    if (trace)
-        trace->Open(deviceName, settings);
-}
-
-void CSerialLine::TraceClosed() {
-    std::lock_guard lock(hookMutex);
-    openLine = {};
-    if (trace)
-        trace->Close();
-}
-
-std::shared_ptr<WireTrace> CSerialLine::Trace() const {
-    std::lock_guard lock(hookMutex);
-    return trace;
-}
-
-void CSerialLine::Note(const std::string& text) {
-    if (auto t = Trace()) t->Note(text);
-}
-
 std::string CSerialLine::DeviceName() const { return deviceName; }
 
 std::string CSerialLine::LastOpenError() const { return lastOpenError; }
@@ -423,13 +384,7 @@ uint32_t CSerialLine::MonitorLoop() {
         std::snprintf(text, sizeof text,
                       "%s(%d) : COM%u Call poll(%d, %x) Fail, thread work invalid! errno = %d;", __FILE__,
                       __LINE__, monitorPort, fd, kEventMask, err);
-        MessageBoxHook hook;
-        {
-            std::lock_guard lock(hookMutex);
-            hook = messageBox;
-        }
-        if (hook)
-            hook(text, "Class CSerialLine");
+        hooks.ShowFailure(text);
         return 1;
     }
 

@@ -11,6 +11,7 @@
 #include "serial/ISerialLine.h"
 #include "serial/LineErrors.h"
 #include "serial/SerialMessages.h"
+#include "serial/LineHooks.h"
 #include "trace/WireTrace.h"
 
 // One serial device, opened exclusively, in raw mode, with a monitor thread that tells
@@ -50,11 +51,11 @@ public:
     void SetNotifyThread(INotifyTarget* target) override;
 
     void SetDeviceResolver(DeviceResolver resolver);
-    void SetMessageBoxHook(MessageBoxHook hook);
-    void SetFailureBox(FailureBox box) override { SetMessageBoxHook(std::move(box)); }
-    void SetTrace(std::shared_ptr<WireTrace> trace) override;
-    std::shared_ptr<WireTrace> Trace() const override;
-    void Note(const std::string& text) override;
+    void SetMessageBoxHook(MessageBoxHook hook) { hooks.SetFailureBox(std::move(hook)); }
+    void SetFailureBox(FailureBox box) override { hooks.SetFailureBox(std::move(box)); }
+    void SetTrace(std::shared_ptr<WireTrace> trace) override { hooks.SetTrace(std::move(trace)); }
+    std::shared_ptr<WireTrace> Trace() const override { return hooks.Trace(); }
+    void Note(const std::string& text) override { hooks.Note(text); }
     std::string DeviceName() const override;
     std::string LastOpenError() const override;
     uint32_t PortNumber() const { return portNumber; }
@@ -84,8 +85,6 @@ private:
     uint32_t TakeLineErrors();
     bool MonitorEnded();
     void CloseDevice();
-    void TraceOpened(const std::string& settings);
-    void TraceClosed();
 
     uint32_t portNumber = 0;
     std::atomic<int> handle{-1};
@@ -116,8 +115,5 @@ private:
     LineErrorCounters lineErrors{[this](int fd, LineCounts& out) { return ReadLineCounts(fd, out); }};
 
     DeviceResolver resolver;
-    MessageBoxHook messageBox;
-    std::shared_ptr<WireTrace> trace;
-    std::pair<std::string, std::string> openLine;  // device and settings while open, for the trace
-    mutable std::mutex hookMutex;  // hooks and trace are set by the owner, read by the monitor
+    LineHooks hooks;
 };

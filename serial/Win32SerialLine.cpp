@@ -157,7 +157,7 @@ bool CWin32SerialLine::OpenPort(uint32_t n, const std::string& settings) {
         lastOpenError = "the line settings \"" + settings + "\" cannot be set";
         return false;
     }
-    TraceOpened(settings);
+    hooks.Opened(deviceName, settings);
     return true;
 }
 
@@ -276,7 +276,7 @@ void CWin32SerialLine::CloseDevice() {
     }
     device->handle = INVALID_HANDLE_VALUE;
     CloseHandle(h);
-    TraceClosed();
+    hooks.Closed();
 }
 
 void CWin32SerialLine::PurgeInput() {
@@ -477,53 +477,12 @@ void CWin32SerialLine::SetNotifyThread(INotifyTarget* target) { notifyTarget = t
 
 void CWin32SerialLine::SetDeviceResolver(DeviceResolver r) { resolver = std::move(r); }
 
-void CWin32SerialLine::SetFailureBox(FailureBox box) {
-    std::lock_guard lock(hookMutex);
-    failureBox = std::move(box);
-}
-
 void CWin32SerialLine::ShowFailure(const std::string& text) {
-    FailureBox box;
-    {
-        std::lock_guard lock(hookMutex);
-        box = failureBox;
-    }
-    if (box)
-        box(text, "Class CSerialLine");
-}
-
-void CWin32SerialLine::SetTrace(std::shared_ptr<WireTrace> t) {
-    std::lock_guard lock(hookMutex);
-    trace = std::move(t);
-    // Attached to a line already open: the trace starts with the line as it stands, so
-    // that its reader knows the device and the speed.
-    if (trace && !openLine.first.empty()) {
-        trace->Note("recording a line that was already open");
-        trace->Open(openLine.first, openLine.second);
-    }
-}
-
-void CWin32SerialLine::TraceOpened(const std::string& settings) {
-    std::lock_guard lock(hookMutex);
-    openLine = {deviceName, settings};
-    if (trace)
-        trace->Open(deviceName, settings);
-}
-
-void CWin32SerialLine::TraceClosed() {
-    std::lock_guard lock(hookMutex);
-    openLine = {};
-    if (trace)
-        trace->Close();
-}
-
-std::shared_ptr<WireTrace> CWin32SerialLine::Trace() const {
-    std::lock_guard lock(hookMutex);
-    return trace;
+    hooks.ShowFailure(text);
 }
 
 void CWin32SerialLine::Note(const std::string& text) {
-    if (auto t = Trace()) t->Note(text);
+    hooks.Note(text);
 }
 
 std::string CWin32SerialLine::DeviceName() const { return deviceName; }

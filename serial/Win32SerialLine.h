@@ -16,6 +16,7 @@
 
 #include "serial/ISerialLine.h"
 #include "serial/LineFactory.h"
+#include "serial/LineHooks.h"
 #include "trace/WireTrace.h"
 
 class CWin32SerialLine : public ISerialLine {
@@ -50,9 +51,9 @@ public:
     void SetNotifyThread(INotifyTarget* target) override;
 
     void SetDeviceResolver(DeviceResolver resolver);
-    void SetFailureBox(FailureBox box) override;
-    void SetTrace(std::shared_ptr<WireTrace> trace) override;
-    std::shared_ptr<WireTrace> Trace() const override;
+    void SetFailureBox(FailureBox box) override { hooks.SetFailureBox(std::move(box)); }
+    void SetTrace(std::shared_ptr<WireTrace> trace) override { hooks.SetTrace(std::move(trace)); }
+    std::shared_ptr<WireTrace> Trace() const override { return hooks.Trace(); }
     void Note(const std::string& text) override;
     std::string DeviceName() const override;
     std::string LastOpenError() const override;
@@ -81,8 +82,6 @@ private:
     void PurgeInput();
     void Wake();
     void CloseDevice();
-    void TraceOpened(const std::string& settings);
-    void TraceClosed();
     void ShowFailure(const std::string& text);
 
     void Post(const Monitor& m, uint32_t id, int64_t lParam);
@@ -116,8 +115,5 @@ private:
     std::atomic<INotifyTarget*> notifyTarget{nullptr};
 
     DeviceResolver resolver;
-    FailureBox failureBox;
-    std::shared_ptr<WireTrace> trace;
-    std::pair<std::string, std::string> openLine;  // device and settings while open, for the trace
-    mutable std::mutex hookMutex;  // hooks and trace are set by the owner, read by the monitor
+    LineHooks hooks;
 };
