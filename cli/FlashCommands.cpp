@@ -272,13 +272,8 @@ int CheckBeforeLines(const Parsed& p, bool console, const CommandContext& ctx, c
     use.line = !(console && !p.session.lineSettings.empty());
     use.port = p.session.device.empty() && p.session.port == 0;
     use.crystal = !console && !p.session.crystal;  // the console needs one only for "initflash"
-    const SettingsWords words = CheckSettingsChoices(settings, use);
-    for (const std::string& warning : words.warnings)
-        ctx.err << warning << "\n";
-    if (!words.error.empty()) {
-        ctx.err << words.error << "\n";
+    if (!SayCheckedSettingsChoices(settings, use, ctx.err))
         return FlashSession::kFailed;
-    }
     return -1;
 }
 

@@ -115,3 +115,12 @@ std::string CrystalChoiceProblem(const OperatorSettings& settings) {
         return "";
     return "Error: " + NotInList(settings, c) + "\nName the crystal with --crystal, or mend the file.";
 }
+
+bool SayCheckedSettingsChoices(const OperatorSettings& settings, const SettingsUse& use, std::ostream& err) {
+    const SettingsWords words = CheckSettingsChoices(settings, use);
+    for (const std::string& warning : words.warnings)
+        err << warning << "\n";
+    if (!words.error.empty())
+        err << words.error << "\n";
+    return words.error.empty();
+}

@@ -4,6 +4,7 @@
 // console's saved text) never name what the run reads, the line is not the terminal
 // Kestrel runs in, and the settings it takes from the settings file are ones it can
 // use. Each check answers "" when all is well, else what to tell the operator.
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -43,5 +44,7 @@ struct SettingsWords {
     std::string error;
 };
 SettingsWords CheckSettingsChoices(const OperatorSettings& settings, const SettingsUse& use);
+// Tells the operator those words on err; false when the run must stop.
+bool SayCheckedSettingsChoices(const OperatorSettings& settings, const SettingsUse& use, std::ostream& err);
 // The error of a crystal choice beyond its list, for a console's "initflash".
 std::string CrystalChoiceProblem(const OperatorSettings& settings);

@@ -323,13 +323,8 @@ int RunStationCommand(int argc, char** argv, const CommandContext& ctx) {
     SettingsUse use;
     use.port = false;  // every port is named by its device
     use.crystal = !o.crystal;
-    const SettingsWords words = CheckSettingsChoices(settings, use);
-    for (const std::string& warning : words.warnings)
-        ctx.err << warning << "\n";
-    if (!words.error.empty()) {
-        ctx.err << words.error << "\n";
+    if (!SayCheckedSettingsChoices(settings, use, ctx.err))
         return FlashSession::kFailed;
-    }
     const int crystal = o.crystal.value_or(settings.crystalIndex);
     SessionOptions where;  // only its library folder counts here
     where.libFolder = o.libFolder;
