@@ -178,6 +178,9 @@ private:
     // Which line settings are missing because the settings file holds a value beyond
     // its list, one per line ("" when none).
     std::string UnlistedLineSettings() const;
+    // The same for one list: "[SECTION] key=value in FILE is not in its list (0 to N)",
+    // or "" when the list shows a choice or was not left empty by the file.
+    std::string UnlistedChoice(const QComboBox* list) const;
     // Said once in the log: a choice could not be written to the settings file.
     void ChoiceNotKept(const std::string& why);
     void ApplyPortSettings();

@@ -165,7 +165,9 @@ void CMainDlg::OnUpdate() {
         case OpenedFiles::Loading:  // not while the session is busy
         case OpenedFiles::Taken: break;
         }
-        session->StartUpdate(crystalList->currentIndex());
+        const std::string noCrystal = UnlistedChoice(crystalList);
+        session->StartUpdate(crystalList->currentIndex(),
+                             noCrystal.empty() ? "" : noCrystal + ".\nChoose one in the window, or mend the settings file.");
     } else {
         // An update or an erase: disarmed, the worker no longer answers the board; the
         // reopen at the operator's settings ends whatever speed the run had set.

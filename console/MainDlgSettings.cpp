@@ -20,19 +20,26 @@ void CMainDlg::SelectStored(QComboBox* list, const ProfileFile& p, const char* s
         unlisted[list] = StoredValue{section, key, p.GetString(section, key).value_or("")};
 }
 
+std::string CMainDlg::UnlistedChoice(const QComboBox* list) const {
+    const auto found = unlisted.find(list);
+    // Only while the list still shows nothing: a choice made since, or a text typed
+    // into an editable list, is the operator's.
+    if (found == unlisted.end() || list->currentIndex() >= 0 || !list->currentText().isEmpty())
+        return "";
+    const StoredValue& v = found->second;
+    return "[" + v.section + "] " + v.key + "=" + v.value + " in " + SettingsPath() + " is not in its list (0 to " +
+           std::to_string(list->count() - 1) + ")";
+}
+
 std::string CMainDlg::UnlistedLineSettings() const {
     std::string problem;
     for (const QComboBox* list : {portList, baudList, parityList, dataBitsList, stopBitsList}) {
-        const auto found = unlisted.find(list);
-        // Only while the list still shows nothing: a choice made since, or a text
-        // typed into an editable list, is the operator's.
-        if (found == unlisted.end() || list->currentIndex() >= 0 || !list->currentText().isEmpty())
+        const std::string one = UnlistedChoice(list);
+        if (one.empty())
             continue;
-        const StoredValue& v = found->second;
         if (!problem.empty())
             problem += "\n";
-        problem += "[" + v.section + "] " + v.key + "=" + v.value + " in " + SettingsPath() +
-                   " is not in its list (0 to " + std::to_string(list->count() - 1) + ")";
+        problem += one;
     }
     if (!problem.empty())
         problem += "\nChoose one in the window, or mend the settings file.";

@@ -20,13 +20,15 @@ constexpr auto kDemoPattern = Pattern(kDemoByte);
 
 }  // namespace
 
-bool CUIThread::ReadyToWake(uint32_t crystalIndex) {
+bool CUIThread::ReadyToWake(uint32_t crystalIndex, const std::string& noCrystalWhy) {
     // Everything the update will need from the library is checked before the board is
     // woken: a board woken for an update the tool cannot carry out waits in its boot
     // code, and an erase with an unknown layout would erase areas of size 0.
     if (crystalIndex >= kCrystalCount) {
-        Refuse(StartRefusal::NoCrystal, "No crystal is chosen (choice " + std::to_string(crystalIndex) +
-                                            "): pick 4M, 8M, 13.5M, 16M or 27M and start again.");
+        // A list without a choice arrives as an index past every table.
+        Refuse(StartRefusal::NoCrystal, "No crystal is chosen: " +
+                                            (noCrystalWhy.empty() ? std::string("pick 4M, 8M, 13.5M, 16M or 27M and start again.")
+                                                                  : noCrystalWhy));
         return false;
     }
     if (!image.LayoutUsable()) {
@@ -44,8 +46,8 @@ void CUIThread::Refuse(StartRefusal cause, const std::string& text) {
     Facts().RunRefused(cause, text);
 }
 
-void CUIThread::OnStartUpdate(uint32_t crystalIndex) {
-    if (!ReadyToWake(crystalIndex)) {
+void CUIThread::OnStartUpdate(uint32_t crystalIndex, const std::string& noCrystalWhy) {
+    if (!ReadyToWake(crystalIndex, noCrystalWhy)) {
         shared.UpdateArmed = 0;  // the update never began; the board's bytes stay console text
         return;
     }

@@ -304,7 +304,7 @@ void Session::OpenFirst(ThreadMessage request) {
     OpenOperatorLine();
 }
 
-void Session::StartUpdate(int crystalIndex) {
+void Session::StartUpdate(int crystalIndex, const std::string& noCrystalWhy) {
     shared.UpdateArmed = 1;
     Log(kLogReady);
     BeginRun(ExchangeProgress::Kind::Update, true);
@@ -312,10 +312,10 @@ void Session::StartUpdate(int crystalIndex) {
         // A closed line would swallow the wake-up, and the board would never answer:
         // the line opens at the operator's settings first, and the update follows
         // once it is open.
-        OpenFirst(ThreadMessage{WM_START_UPDATE, static_cast<uint32_t>(crystalIndex), 0, {}});
+        OpenFirst(ThreadMessage{WM_START_UPDATE, static_cast<uint32_t>(crystalIndex), 0, noCrystalWhy});
         return;
     }
-    Post(WM_START_UPDATE, static_cast<uint32_t>(crystalIndex), 0);
+    Post(WM_START_UPDATE, static_cast<uint32_t>(crystalIndex), 0, noCrystalWhy);
 }
 
 void Session::Cancel() {

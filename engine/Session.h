@@ -113,7 +113,9 @@ public:
     std::chrono::steady_clock::time_point LastConsoleCommandDone() const;
     // Arms an update and wakes the board at that crystal. A closed port is opened
     // with the operator's settings first, so that the wake-up goes out.
-    void StartUpdate(int crystalIndex);
+    // A crystal index beyond the table is refused by the worker; noCrystalWhy, when
+    // the front end knows it, says why no crystal is chosen (the settings file's value).
+    void StartUpdate(int crystalIndex, const std::string& noCrystalWhy = {});
     void StartErase(int crystalIndex) { ConsoleCommand("initflash", crystalIndex); }
     // The operator's Cancel: the worker stops answering the board (a download stops
     // after its current block) and the line goes back to the operator's settings.

@@ -142,7 +142,7 @@ void CUIThread::Dispatch(const ThreadMessage& m) {
         if (m.lParam == kStartUpdateAgain)
             OnWakeAgain(m.wParam);
         else
-            OnStartUpdate(m.wParam);
+            OnStartUpdate(m.wParam, m.text);
         break;
     case WM_SERIAL_RECEIVE: OnSerialReceive(m.wParam); break;
     case WM_SERIAL_LINE_LOST: OnLineLost(m.wParam, static_cast<uint32_t>(m.lParam)); break;

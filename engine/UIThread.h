@@ -78,7 +78,7 @@ private:
     void OnLoadFile(const std::string& path);
     void OnSaveFlashMap(const std::string& path);
     void OnConsoleCommand(const std::string& command, uint32_t crystalIndex);
-    void OnStartUpdate(uint32_t crystalIndex);
+    void OnStartUpdate(uint32_t crystalIndex, const std::string& noCrystalWhy);
     void OnWakeAgain(uint32_t crystalIndex);
 
     // The board's replies.
@@ -89,7 +89,7 @@ private:
 
     // Starting an update: the checks before the board is woken (each refusal shown and
     // told to the session), and the wake-up.
-    bool ReadyToWake(uint32_t crystalIndex);
+    bool ReadyToWake(uint32_t crystalIndex, const std::string& noCrystalWhy = {});
     void Refuse(StartRefusal cause, const std::string& text);
     void WakeBoard(uint32_t crystalIndex);
 

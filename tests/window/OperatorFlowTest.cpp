@@ -277,7 +277,7 @@ TEST_F(OperatorFlowTest, AnUpdateThatCannotStartOrIsCutOffSaysWhyAndIsReadyAgain
     };
     const Case cases[] = {
         {"no crystal", [&] { WriteSettings("[PLANT]\r\nXTLO=9\r\n[PORTS]\r\ncom1=" + pty.SlavePath() + "\r\n"); },
-         nullptr, "The update did not start:", "No crystal"},
+         nullptr, "The update did not start:", "No crystal is chosen: [PLANT] XTLO=9 in "},
         {"no loader 1", [&] { fs::remove(Lib() + "/Pgm_27M.bin"); }, nullptr, "The update did not start:", "Pgm_27M.bin"},
         {"line lost after loader 1",
          {},
