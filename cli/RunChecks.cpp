@@ -7,24 +7,13 @@
 #endif
 
 #include "cli/CliLibrary.h"
+#include "engine/StationPlan.h"
 #include "platform/FileFacts.h"
 #include "protocol/Crystals.h"
 
 std::vector<std::string> RunInputs(const SessionOptions& options, const std::vector<std::string>& devices,
                                    const std::vector<std::string>& files) {
-    std::vector<std::string> inputs = files;
-    const LibraryPaths library = CliLibraryPaths(options.libFolder);
-    for (const std::string& folder : library.SearchFolders()) {
-        inputs.push_back(folder + "/FlashAddrAssign.h");
-        inputs.push_back(folder + "/Pgm_M850T.bin");
-        inputs.push_back(folder + "/" + OperatorSettings::kFileName);
-        for (const CrystalChoice& crystal : kCrystals)
-            inputs.push_back(folder + "/Pgm_" + crystal.text + ".bin");
-    }
-    inputs.push_back(library.SettingsFile());
-    inputs.push_back(library.SettingsFileToRead());
-    inputs.insert(inputs.end(), devices.begin(), devices.end());
-    return inputs;
+    return StationInputs(CliLibraryPaths(options.libFolder), devices, files);
 }
 
 std::string LineDevice(const SessionOptions& options, const OperatorSettings& settings) {
@@ -53,21 +42,6 @@ std::string OwnTerminalProblem(const std::string& device) {
     }
     return "";
 #endif
-}
-
-std::string LogPathProblem(const std::string& path, const std::vector<std::string>& inputs) {
-    const FileFacts facts = LookAtFile(path);
-    if (!facts.exists)
-        return "";  // a new log (a folder that cannot take it shows when it is made)
-    for (const std::string& input : inputs) {
-        if (SameFile(LookAtFile(input), facts))
-            return "it is " + input + ", which this run reads; a log would overwrite it";
-    }
-    if (facts.folder)
-        return "it is a folder";
-    if (!facts.regular)
-        return "it is no regular file (a device, a pipe or a socket)";
-    return "";
 }
 
 namespace {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/FlashSession.h"
+#include "engine/OutputPaths.h"
 #include "settings/ProfileFile.h"
 
 // Every path the run reads: the update files, each library file it may load (the
@@ -23,10 +24,6 @@ std::string LineDevice(const SessionOptions& options, const OperatorSettings& se
 // Why `device` cannot be a line to a board because it is the operator's own terminal
 // (/dev/tty, or the terminal of standard input, output or error); "" otherwise.
 std::string OwnTerminalProblem(const std::string& device);
-
-// Why a log may not be written at `path`: it is one of the run's inputs, or something
-// other than a file a log replaces (a folder, a device, a pipe); "" otherwise.
-std::string LogPathProblem(const std::string& path, const std::vector<std::string>& inputs);
 
 // Which of the settings file's choices a run takes: the line's settings (unless given
 // on the command line), its COM number (unless --device or --port) and the crystal
