@@ -273,6 +273,9 @@ void CMainDlg::contextMenuEvent(QContextMenuEvent* event) {
     traceEntry->setCheckable(true);
     traceEntry->setChecked(RecordingWireTrace());
     traceEntry->setEnabled(session != nullptr);
+    QAction* stationEntry = nullptr;
+    if (services.showStation)
+        stationEntry = menu.addAction(QStringLiteral("&Station..."));
     QAction* about = nullptr;
     if (const QString text = StringResource(IDS_ABOUTBOX); !text.isEmpty()) {
         menu.addSeparator();
@@ -283,6 +286,8 @@ void CMainDlg::contextMenuEvent(QContextMenuEvent* event) {
         ShowEngineeringControls(!engineeringShown);
     else if (chosen == traceEntry)
         ToggleWireTrace();
+    else if (chosen && chosen == stationEntry)
+        services.showStation(this);
     else if (chosen && chosen == about)
         OnSysCommand(IDM_ABOUTBOX);
 }

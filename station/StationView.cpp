@@ -1,0 +1,796 @@
+#include "station/StationView.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <regex>
+
+#include "console/DialogWidgets.h"
+#include "console/FileChooser.h"
+#include "console/MessageBoxes.h"
+#include "console/Resources.h"
+#include "engine/BoardNames.h"
+#include "engine/ResultsFile.h"
+#include "engine/Session.h"
+#include "engine/StationPlan.h"
+#include "engine/StationWords.h"
+#include "protocol/Crystals.h"
+#include "settings/ProfileFile.h"
+#include "settings/ProfileWriter.h"
+#include "station/StationTile.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const char* const kOpenFilter = "s,bin\xe6\x96\x87\xe4\xbb\xb6 (*.bin;*.s)|*.bin;*.s|\xe6\x89\x80\xe6\x9c\x89\xe6\x96\x87\xe4\xbb\xb6 (*.*)|*.*||";
+
+// Tiles side by side: one alone, two by two for four, four by four for sixteen.
+int ColumnsFor(size_t tiles) {
+    if (tiles <= 1)
+        return 1;
+    return std::min(4, static_cast<int>(std::ceil(std::sqrt(static_cast<double>(tiles)))));
+}
+
+std::string Text(const QLineEdit* edit) { return edit->text().trimmed().toStdString(); }
+
+}  // namespace
+
+CStationView::CStationView(StationViewServices sv, QWidget* parent) : QDialog(parent), services(std::move(sv)) {
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
+                   Qt::WindowCloseButtonHint);
+    setWindowTitle(QStringLiteral("Kestrel Station"));
+    setWindowIcon(ApplicationIcon());
+    setObjectName(QStringLiteral("station-view"));
+    CreateControls();
+    LoadSettings();
+    BuildTiles();
+    OfferFoundPorts();
+
+    SessionSetup setup;
+    setup.lines = SerialLineFactory([](uint32_t) { return std::string(); });  // it never opens a line
+    setup.sleeper = services.sleeper;
+    setup.boxesWait = false;
+    setup.wake = [this] {
+        if (!loaderPosted.exchange(true))
+            QMetaObject::invokeMethod(this, [this] { TakeLoaderEvents(); }, Qt::QueuedConnection);
+    };
+    loader = std::make_unique<Session>(loaderShared, std::move(setup));
+    if (services.library.SearchFolders().size() > 0) {
+        StationLibrary(services.library, services.appFolder)(loaderShared);
+    }
+    loader->Start();
+    ShowRunState();
+}
+
+CStationView::~CStationView() {
+    station.reset();  // its ports' sessions end, and with them their lines
+    if (loader)
+        loader->Quit();
+}
+
+void CStationView::CreateControls() {
+    auto* top = new QVBoxLayout(this);
+
+    // The choices, in the order an operator sets them.
+    auto* choices = new QGridLayout;
+    int row = 0;
+    auto label = [&](const QString& text, QWidget* buddy, int r, int c) {
+        auto* l = new QLabel(text, this);
+        l->setBuddy(buddy);
+        choices->addWidget(l, r, c);
+    };
+    crystalList = new QComboBox(this);
+    crystalList->setObjectName(QStringLiteral("crystal"));
+    for (const CrystalChoice& c : kCrystals)
+        crystalList->addItem(QString::fromLatin1(c.text));
+    wakeText = new QLineEdit(this);
+    wakeText->setObjectName(QStringLiteral("wakeevery"));
+    rearmText = new QLineEdit(this);
+    rearmText->setObjectName(QStringLiteral("rearmafter"));
+    expectText = new QLineEdit(this);
+    expectText->setObjectName(QStringLiteral("expect"));
+    expectText->setPlaceholderText(QStringLiteral("a line the new firmware must print"));
+    failOnText = new QLineEdit(this);
+    failOnText->setObjectName(QStringLiteral("failon"));
+    failOnText->setPlaceholderText(QStringLiteral("a line that fails the board"));
+    withinText = new QLineEdit(this);
+    withinText->setObjectName(QStringLiteral("within"));
+    resultsText = new QLineEdit(this);
+    resultsText->setObjectName(QStringLiteral("results"));
+    resultsText->setPlaceholderText(QStringLiteral("none: no records are kept"));
+    logDirText = new QLineEdit(this);
+    logDirText->setObjectName(QStringLiteral("logdir"));
+    logDirText->setPlaceholderText(QStringLiteral("none: no logs or wire traces are kept"));
+    resultsBrowse = new QPushButton(QStringLiteral("..."), this);
+    logDirBrowse = new QPushButton(QStringLiteral("..."), this);
+    for (QPushButton* b : {resultsBrowse, logDirBrowse}) {
+        b->setAutoDefault(false);
+        b->setFixedWidth(b->fontMetrics().horizontalAdvance(QStringLiteral("...")) * 3);
+    }
+    for (QLineEdit* e : {wakeText, rearmText, withinText})
+        e->setMaximumWidth(e->fontMetrics().horizontalAdvance(QStringLiteral("00000.000")) + 16);
+
+    label(QStringLiteral("&Crystal"), crystalList, row, 0);
+    choices->addWidget(crystalList, row, 1);
+    label(QStringLiteral("&Wake every (s)"), wakeText, row, 2);
+    choices->addWidget(wakeText, row, 3);
+    label(QStringLiteral("Ne&xt board after (s)"), rearmText, row, 4);
+    choices->addWidget(rearmText, row, 5);
+    ++row;
+    label(QStringLiteral("&Expect"), expectText, row, 0);
+    choices->addWidget(expectText, row, 1, 1, 3);
+    label(QStringLiteral("&Listen for (s)"), withinText, row, 4);
+    choices->addWidget(withinText, row, 5);
+    ++row;
+    label(QStringLiteral("&Fail on"), failOnText, row, 0);
+    choices->addWidget(failOnText, row, 1, 1, 5);
+    ++row;
+    label(QStringLiteral("&Results file"), resultsText, row, 0);
+    auto* resultsRow = new QHBoxLayout;
+    resultsRow->addWidget(resultsText, 1);
+    resultsRow->addWidget(resultsBrowse);
+    choices->addLayout(resultsRow, row, 1, 1, 5);
+    ++row;
+    label(QStringLiteral("Lo&g folder"), logDirText, row, 0);
+    auto* logRow = new QHBoxLayout;
+    logRow->addWidget(logDirText, 1);
+    logRow->addWidget(logDirBrowse);
+    choices->addLayout(logRow, row, 1, 1, 5);
+    choices->setColumnStretch(1, 1);
+    top->addLayout(choices);
+
+    // The commands and the files they work on.
+    auto* commands = new QHBoxLayout;
+    openFileButton = MakeCommandButton(QStringLiteral("&Open File"), this);
+    startButton = MakeCommandButton(QStringLiteral("&Start"), this);
+    stopButton = MakeCommandButton(QStringLiteral("S&top"), this);
+    openFileButton->setObjectName(QStringLiteral("openfile"));
+    startButton->setObjectName(QStringLiteral("start"));
+    stopButton->setObjectName(QStringLiteral("stop"));
+    for (CommandButtonWidget* b : {openFileButton, startButton, stopButton}) {
+        b->setMinimumHeight(b->fontMetrics().height() * 2);
+        b->setMinimumWidth(b->fontMetrics().horizontalAdvance(QStringLiteral("Open File")) + 32);
+        commands->addWidget(b);
+    }
+    filesLabel = new QLabel(QStringLiteral("No update files opened"), this);
+    filesLabel->setWordWrap(true);
+    filesLabel->setObjectName(QStringLiteral("files"));
+    commands->addWidget(filesLabel, 1);
+    foundPorts = new QComboBox(this);
+    foundPorts->setObjectName(QStringLiteral("foundports"));
+    addPortButton = new QPushButton(QStringLiteral("&Add port"), this);
+    addPortButton->setAutoDefault(false);
+    commands->addWidget(foundPorts);
+    commands->addWidget(addPortButton);
+    top->addLayout(commands);
+
+    totalLabel = new QLabel(this);
+    totalLabel->setObjectName(QStringLiteral("total"));
+    QFont bold = totalLabel->font();
+    bold.setBold(true);
+    bold.setPointSizeF(bold.pointSizeF() * 1.3);
+    totalLabel->setFont(bold);
+    totalLabel->setWordWrap(true);
+    top->addWidget(totalLabel);
+
+    tileArea = new QWidget;
+    tileGrid = new QGridLayout(tileArea);
+    tileGrid->setContentsMargins(0, 0, 0, 0);
+    scroll = new QScrollArea(this);
+    scroll->setWidgetResizable(true);
+    scroll->setWidget(tileArea);
+    scroll->setFrameShape(QFrame::NoFrame);
+    top->addWidget(scroll, 1);
+
+    logList = new QListWidget(this);
+    logList->setObjectName(QStringLiteral("log"));
+    logList->setMaximumHeight(logList->fontMetrics().lineSpacing() * 5 + 8);
+    logList->setFocusPolicy(Qt::ClickFocus);
+    top->addWidget(logList);
+
+    connect(openFileButton, &QPushButton::clicked, this, [this] { OnOpenFile(); });
+    connect(startButton, &QPushButton::clicked, this, [this] { Start(); });
+    connect(stopButton, &QPushButton::clicked, this, [this] { Stop(); });
+    connect(addPortButton, &QPushButton::clicked, this, [this] {
+        if (foundPorts->currentIndex() >= 0)
+            AddPort(foundPorts->currentData().toString().toStdString());
+    });
+    connect(crystalList, &QComboBox::activated, this,
+            [this](int index) { KeepSetting(StationSettings::kCrystal, std::to_string(index)); });
+    const struct {
+        QLineEdit* edit;
+        const char* key;
+    } kept[] = {{expectText, StationSettings::kExpect},     {failOnText, StationSettings::kFailOn},
+                {withinText, StationSettings::kWithin},     {wakeText, StationSettings::kWakeEvery},
+                {rearmText, StationSettings::kRearmAfter},  {resultsText, StationSettings::kResults},
+                {logDirText, StationSettings::kLogDir}};
+    for (const auto& k : kept) {
+        QLineEdit* edit = k.edit;
+        const char* key = k.key;
+        connect(edit, &QLineEdit::editingFinished, this, [this, edit, key] {
+            if (edit->isModified()) {
+                edit->setModified(false);
+                KeepSetting(key, Text(edit));
+            }
+        });
+    }
+    connect(resultsBrowse, &QPushButton::clicked, this, [this] {
+        const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Results file"), resultsText->text(),
+                                                          QStringLiteral("Results (*.jsonl);;All files (*)"), nullptr,
+                                                          QFileDialog::DontConfirmOverwrite);
+        if (!path.isEmpty()) {
+            resultsText->setText(path);
+            KeepSetting(StationSettings::kResults, path.toStdString());
+        }
+    });
+    connect(logDirBrowse, &QPushButton::clicked, this, [this] {
+        const QString path = QFileDialog::getExistingDirectory(this, QStringLiteral("Log folder"), logDirText->text());
+        if (!path.isEmpty()) {
+            logDirText->setText(path);
+            KeepSetting(StationSettings::kLogDir, path.toStdString());
+        }
+    });
+
+    clock = new QTimer(this);
+    clock->setInterval(1000);
+    connect(clock, &QTimer::timeout, this, [this] { Refresh(); });
+    loadPoll = new QTimer(this);
+    loadPoll->setInterval(20);
+    connect(loadPoll, &QTimer::timeout, this, [this] { TakeLoaderEvents(); });
+}
+
+void CStationView::LoadSettings() {
+    std::string problem;
+    const ProfileFile profile = ProfileFile::Load(services.library.SettingsFileToRead(), problem);
+    if (!problem.empty())
+        AddLog("The settings file cannot be used: " + problem);
+    settings = StationSettings::Read(profile);
+    for (const std::string& unread : settings.unread)
+        AddLog("The settings file holds " + unread + ", which is no number of seconds: the default is used.");
+    crystalList->setCurrentIndex(settings.crystalIndex < crystalList->count() ? settings.crystalIndex : -1);
+    expectText->setText(QString::fromStdString(settings.expect));
+    failOnText->setText(QString::fromStdString(settings.failOn));
+    withinText->setText(QString::fromStdString(SecondsText(settings.within)));
+    wakeText->setText(QString::fromStdString(SecondsText(settings.wakeEvery)));
+    rearmText->setText(QString::fromStdString(SecondsText(settings.rearmAfter)));
+    resultsText->setText(QString::fromStdString(settings.results));
+    logDirText->setText(QString::fromStdString(settings.logDir));
+}
+
+void CStationView::BuildTiles() {
+    for (StationTile* t : tiles)
+        delete t;
+    tiles.clear();
+    for (const StationPortEntry& port : settings.ports) {
+        auto* tile = new StationTile(port, tileArea);
+        connect(tile->Tick(), &QCheckBox::toggled, this, [this] { KeepLeftOut(); });
+        tiles.push_back(tile);
+    }
+    LayOutTiles();
+}
+
+void CStationView::LayOutTiles() {
+    const int columns = ColumnsFor(tiles.size());
+    for (size_t i = 0; i < tiles.size(); ++i)
+        tileGrid->addWidget(tiles[i], static_cast<int>(i) / columns, static_cast<int>(i) % columns);
+    for (int c = 0; c < 4; ++c)
+        tileGrid->setColumnStretch(c, c < columns ? 1 : 0);
+    // Keyboard order: the choices, the commands, then the tiles row by row.
+    QWidget* previous = addPortButton;
+    for (StationTile* t : tiles) {
+        for (QWidget* w : {static_cast<QWidget*>(t->Tick()), static_cast<QWidget*>(t->LogButton()),
+                           static_cast<QWidget*>(t->TraceButton())}) {
+            setTabOrder(previous, w);
+            previous = w;
+        }
+    }
+    if (tiles.empty()) {
+        auto* none = new QLabel(QStringLiteral("No ports: name them in [PORTS] of the settings file "
+                                               "(com1=/dev/ttyUSB0), or add a port found on this computer."),
+                                tileArea);
+        none->setObjectName(QStringLiteral("noports"));
+        none->setWordWrap(true);
+        tileGrid->addWidget(none, 0, 0);
+    } else if (QWidget* none = tileArea->findChild<QWidget*>(QStringLiteral("noports"))) {
+        delete none;
+    }
+    // Room for every tile without a scroll bar where the screen has it.
+    const QSize tile = tiles.empty() ? QSize(300, 60) : tiles.front()->sizeHint();
+    const int rows = tiles.empty() ? 1 : (static_cast<int>(tiles.size()) + columns - 1) / columns;
+    const int spacing = tileGrid->spacing() < 0 ? 6 : tileGrid->spacing();
+    const int wanted = std::max(tile.width(), fontMetrics().averageCharWidth() * 44) * columns + spacing * (columns - 1);
+    const int wantedHeight = tile.height() * rows + spacing * (rows - 1);
+    scroll->setMinimumWidth(std::min(wanted, 1200) + scroll->verticalScrollBar()->sizeHint().width());
+    if (const QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen()) {
+        const QRect room = s->availableGeometry();
+        const int other = sizeHint().height() - scroll->sizeHint().height();
+        scroll->setMinimumHeight(std::max(tile.height(), std::min(wantedHeight, room.height() - other - 80)));
+    }
+}
+
+void CStationView::OfferFoundPorts() {
+    foundPorts->clear();
+    const std::vector<SerialPortInfo> found = services.findPorts ? services.findPorts() : ListSerialPorts();
+    for (const SerialPortInfo& p : found) {
+        const bool known = std::any_of(settings.ports.begin(), settings.ports.end(), [&](const StationPortEntry& e) {
+            return e.device == p.device;
+        });
+        if (!known)
+            foundPorts->addItem(QString::fromStdString(p.device), QString::fromStdString(p.device));
+    }
+    const bool any = foundPorts->count() > 0;
+    foundPorts->setVisible(any);
+    addPortButton->setVisible(any);
+}
+
+bool CStationView::AddPort(const std::string& device) {
+    if (station) {
+        Say("Ports are added while the station is stopped.");
+        return false;
+    }
+    const unsigned n = FreePortNumber(settings.ports);
+    const std::string name = "com" + std::to_string(n);
+    std::string why;
+    if (const std::string path = SettingsPathForWrite(&why); !path.empty())
+        why = WriteProfileString(path, "PORTS", name, device);
+    if (!why.empty()) {
+        Say("The port could not be added to the settings file: " + why);
+        return false;
+    }
+    AddLog("Port " + name + " is " + device + " (kept in [PORTS] of the settings file).");
+    LoadSettings();
+    BuildTiles();
+    OfferFoundPorts();
+    ShowRunState();
+    return true;
+}
+
+std::string CStationView::SettingsPathForWrite(std::string* why) const {
+    std::string error;
+    if (services.library.PrepareSettingsForWrite(error))
+        return services.library.SettingsFile();
+    if (why)
+        *why = error;
+    return {};
+}
+
+void CStationView::KeepSetting(const char* key, const std::string& value) {
+    std::string why;
+    if (const std::string path = SettingsPathForWrite(&why); !path.empty())
+        why = WriteProfileString(path, StationSettings::kSection, key, value);
+    if (!why.empty() && !choiceNotKeptSaid) {
+        choiceNotKeptSaid = true;
+        AddLog("Settings could not be saved to " + services.library.SettingsFile() + " (" + why +
+               "): the choices hold until the window closes.");
+    }
+}
+
+void CStationView::KeepLeftOut() {
+    for (size_t i = 0; i < tiles.size() && i < settings.ports.size(); ++i) {
+        settings.ports[i].armed = tiles[i]->Armed();
+        if (!station)
+            tiles[i]->Reset();
+    }
+    KeepSetting(StationSettings::kLeftOut, StationSettings::LeftOutText(settings.ports));
+}
+
+void CStationView::ShowRunState() {
+    const bool running = station != nullptr;
+    startButton->setEnabled(!running && !loading);
+    stopButton->setEnabled(running && !closeWhenEnded);
+    openFileButton->setEnabled(!running && !loading);
+    for (QWidget* w : std::initializer_list<QWidget*>{crystalList, expectText, failOnText, withinText, wakeText, rearmText,
+                                                      resultsText, logDirText, resultsBrowse, logDirBrowse, foundPorts,
+                                                      addPortButton})
+        w->setEnabled(!running);
+    for (StationTile* t : tiles)
+        t->SetTickable(!running);
+    Refresh();
+}
+
+void CStationView::Say(const std::string& text, const std::string& caption) {
+    AddLog(text);
+    services.boxes->Show(this, text, caption, BoxIcon::Warning);
+}
+
+void CStationView::AddLog(const std::string& text) {
+    size_t at = 0;
+    do {
+        const size_t end = text.find('\n', at);
+        logList->addItem(QString::fromStdString(text.substr(at, end == std::string::npos ? std::string::npos : end - at)));
+        at = end == std::string::npos ? text.size() + 1 : end + 1;
+    } while (at <= text.size());
+    while (logList->count() > 2000)
+        delete logList->takeItem(0);
+    logList->scrollToBottom();
+}
+
+// ---- The update files.
+
+void CStationView::OnOpenFile() {
+    const std::vector<std::string> chosen = services.files->ChooseFilesToOpen(this, kOpenFilter);
+    if (chosen.empty())
+        return;
+    QStringList paths;
+    for (const auto& p : chosen)
+        paths << QString::fromStdString(p);
+    OpenFilesNow(paths);
+}
+
+void CStationView::OpenFiles(const QStringList& paths) {
+    if (paths.isEmpty())
+        return;
+    QMetaObject::invokeMethod(this, [this, paths] { OpenFilesNow(paths); }, Qt::QueuedConnection);
+}
+
+void CStationView::OpenFilesNow(const QStringList& paths) {
+    if (station) {
+        Say("Stop the station before opening other update files.");
+        return;
+    }
+    if (loading)
+        return;
+    std::vector<std::string> chosen;
+    for (const QString& p : paths)
+        chosen.push_back(p.toStdString());
+    image.reset();
+    files.clear();
+    digests.clear();
+    filesLabel->setText(QStringLiteral("No update files opened"));
+    if (const std::string why = DigestFiles(chosen, digestsBefore); !why.empty()) {
+        Say(why);
+        return;
+    }
+    AddLog("----Include Files:");
+    for (const std::string& f : chosen)
+        AddLog(f);
+    loadingFiles = chosen;
+    loadRefused = false;
+    loading = true;
+    loader->ResetImage();
+    loader->LoadFiles(chosen);
+    loadPoll->start();
+    ShowRunState();
+}
+
+void CStationView::TakeLoaderEvents() {
+    loaderPosted = false;
+    while (loader) {
+        auto e = loader->Next();
+        if (!e)
+            break;
+        switch (e->kind) {
+        case SessionEvent::Kind::Log: AddLog(e->text); break;
+        case SessionEvent::Kind::MessageBox:
+            // Shown after the loading has ended: a box here would hold the events behind it.
+            AddLog(e->caption + ": " + e->text);
+            if (loading)
+                loadRefused = true;
+            break;
+        case SessionEvent::Kind::FileResult:
+            if (e->value == 0)
+                loadRefused = true;
+            break;
+        default: break;
+        }
+    }
+    // The session has raised every event of its requests before it is no longer busy.
+    if (loading && !loader->Busy()) {
+        while (auto e = loader->Next()) {
+            if ((e->kind == SessionEvent::Kind::FileResult && e->value == 0) || e->kind == SessionEvent::Kind::MessageBox)
+                loadRefused = true;
+            if (e->kind == SessionEvent::Kind::Log || e->kind == SessionEvent::Kind::MessageBox)
+                AddLog(e->kind == SessionEvent::Kind::Log ? e->text : e->caption + ": " + e->text);
+        }
+        FinishLoading();
+    }
+}
+
+void CStationView::FinishLoading() {
+    loading = false;
+    loadPoll->stop();
+    std::string why;
+    if (loadRefused)
+        why = "An update file was refused (the log says why); no port will be armed with it.";
+    else if (const std::string changed = DigestsAfterLoading(loadingFiles, digestsBefore, digests); !changed.empty())
+        why = changed + "; open the files again.";
+    if (!why.empty()) {
+        ShowRunState();
+        Say(why);
+        return;
+    }
+    files = loadingFiles;
+    image = std::make_shared<const ImageSnapshot>(loader->ImageNow());
+    QStringList names;
+    for (const std::string& f : files)
+        names << QString::fromStdString(f.substr(f.find_last_of('/') + 1));
+    filesLabel->setText(names.join(QStringLiteral(", ")));
+    filesLabel->setToolTip(QString::fromStdString([&] {
+        std::string all;
+        for (const auto& d : digests)
+            all += d.path + "  sha256 " + d.sha256 + "\n";
+        return all;
+    }()));
+    ShowRunState();
+}
+
+// ---- The station.
+
+bool CStationView::ReadChoices(CheckRule& rule, std::chrono::milliseconds& wakeEvery,
+                               std::chrono::milliseconds& rearmAfter) {
+    const struct {
+        QLineEdit* edit;
+        const char* what;
+        long lowest;
+        std::chrono::milliseconds* out;
+    } times[] = {{wakeText, "Wake every", 100, &wakeEvery},
+                 {rearmText, "Next board after", 0, &rearmAfter},
+                 {withinText, "Listen for", 100, &rule.within}};
+    for (const auto& t : times) {
+        if (!ParseSeconds(Text(t.edit), t.lowest, 3600 * 1000, *t.out)) {
+            t.edit->setFocus();
+            Say(std::string(t.what) + " takes seconds from " + (t.lowest ? "0.1" : "0") + " to 3600 (\"" + Text(t.edit) +
+                "\" is not).");
+            return false;
+        }
+    }
+    const struct {
+        QLineEdit* edit;
+        const char* what;
+        std::optional<std::regex>* pattern;
+        std::string* shown;
+    } patterns[] = {{expectText, "Expect", &rule.expect, &rule.expectText},
+                    {failOnText, "Fail on", &rule.failOn, &rule.failOnText}};
+    for (const auto& p : patterns) {
+        const std::string text = p.edit->text().toStdString();
+        if (text.empty())
+            continue;
+        try {
+            p.pattern->emplace(text, std::regex::ECMAScript);
+        } catch (const std::regex_error& e) {
+            p.edit->setFocus();
+            Say(std::string(p.what) + " '" + text + "' is no regular expression: " + e.what());
+            return false;
+        }
+        *p.shown = text;
+    }
+    return true;
+}
+
+bool CStationView::Start() {
+    if (station || loading)
+        return false;
+    if (!image) {
+        Say("Please open file first!");
+        return false;
+    }
+    std::vector<std::string> devices;
+    stationTiles.clear();
+    for (size_t i = 0; i < tiles.size(); ++i) {
+        if (tiles[i]->Armed()) {
+            devices.push_back(tiles[i]->Port().device);
+            stationTiles.push_back(i);
+        }
+    }
+    if (devices.empty()) {
+        Say("Tick at least one port to arm.");
+        return false;
+    }
+    if (const auto twice = RepeatedDevice(devices)) {
+        Say("The device " + *twice + " is named by two ports; each port needs a line of its own.");
+        return false;
+    }
+    if (crystalList->currentIndex() < 0) {
+        Say("Choose the boards' crystal.");
+        return false;
+    }
+    const OperatorSettings line = OperatorSettings::Load(std::filesystem::path(services.library.SettingsFileToRead()).parent_path().string());
+    if (!line.problem.empty()) {
+        Say("The settings file cannot be used: " + line.problem);
+        return false;
+    }
+    for (const StoredChoice& c : line.choices) {
+        if (std::string(c.key) != "portno" && std::string(c.key) != "XTLO" && !c.inList) {
+            Say("The settings file " + line.path + " holds " + c.Named() + ", which is not in its list (" + c.ListText() +
+                "); mend the file.");
+            return false;
+        }
+    }
+    StationSetup setup;
+    if (!ReadChoices(setup.check, setup.wakeEvery, setup.rearmAfter))
+        return false;
+    stationNames = BoardNames(devices);
+    const std::vector<std::string> inputs = StationInputs(services.library, devices, files);
+    const StationOutputs outputs{Text(resultsText), Text(logDirText), Text(logDirText)};
+    if (const std::string problem = StationOutputsProblem(outputs, inputs, stationNames); !problem.empty()) {
+        Say("Cannot start: " + problem + ". No port was armed.");
+        return false;
+    }
+    results.reset();
+    if (!outputs.results.empty()) {
+        std::string why;
+        if (!(results = ResultsFile::Open(outputs.results, why))) {
+            Say("Cannot start: the results file " + outputs.results + " cannot be used: " + why + ". No port was armed.");
+            return false;
+        }
+        ResultsFile* file = results.get();
+        setup.keep = [file](const std::string& json, std::string& why) { return file->Append(json, why); };
+    }
+    logDir = outputs.logDir;
+    traced = !outputs.traceDir.empty();
+    if (traced) {
+        std::vector<std::string> outputsInputs = inputs;
+        if (!outputs.results.empty())
+            outputsInputs.push_back(outputs.results);
+        setup.trace = StationTraces(outputs.traceDir, stationNames, outputsInputs);
+    }
+    setup.devices = devices;
+    setup.crystalIndex = crystalList->currentIndex();
+    setup.lineSettings = line.lineSettings;
+    setup.image = image;
+    setup.files = digests;
+    setup.rearm = RearmMode::Auto;
+    setup.library = StationLibrary(services.library, services.appFolder);
+    setup.lines = services.lines;
+    setup.sleeper = services.sleeper;
+    setup.adapter = AdapterOf;
+    // One queued call however many events wait: sixteen ports flashing post no flood.
+    auto posted = std::make_shared<std::atomic<bool>>(false);
+    stationPosted = posted;
+    setup.wake = [this, posted] {
+        if (!posted->exchange(true))
+            QMetaObject::invokeMethod(this, [this] { TakeStationEvents(); }, Qt::QueuedConnection);
+    };
+    for (StationTile* t : tiles)
+        t->Reset();
+    AddLog("Station started: " + std::to_string(devices.size()) + (devices.size() == 1 ? " port" : " ports") + " armed.");
+    station = std::make_unique<Station>(std::move(setup));
+    station->Start();
+    clock->start();
+    ShowRunState();
+    return true;
+}
+
+void CStationView::Stop() {
+    if (!station)
+        return;
+    station->StopWaking();
+    AddLog("Stopping: no new board is woken; the boards under way finish.");
+}
+
+bool CStationView::BoardsUnderWay() const {
+    return std::any_of(tiles.begin(), tiles.end(), [](const StationTile* t) { return t->Busy(); });
+}
+
+void CStationView::TakeStationEvents() {
+    if (stationPosted)
+        *stationPosted = false;
+    bool ended = false;
+    constexpr int kEventsAtOnce = 1000;
+    int taken = 0;
+    for (; station && taken < kEventsAtOnce; ++taken) {
+        auto e = station->Next();
+        if (!e)
+            break;
+        const size_t tile = e->port < stationTiles.size() ? stationTiles[e->port] : StationEvent::kStation;
+        switch (e->kind) {
+        case StationEvent::Kind::Port:
+            if (tile != StationEvent::kStation)
+                tiles[tile]->Show(e->view);
+            break;
+        case StationEvent::Kind::BoardEnded: {
+            if (tile == StationEvent::kStation)
+                break;
+            const std::string name = stationNames[e->port];
+            tiles[tile]->BoardEnded(*e, traced && !e->result.trace.empty() ? e->result.trace : "");
+            if (!logDir.empty()) {
+                const std::string warning = AppendBoardLog(logDir, name, tiles[tile]->Port().device, *e);
+                if (!warning.empty())
+                    AddLog(tiles[tile]->Port().name + ": " + warning);
+            }
+            if (!e->kept)
+                Say("The record of board " + std::to_string(e->result.board) +
+                        " could not be written to the results file: " + e->text +
+                        ". No new board is woken; the boards under way finish.",
+                    "Error");
+            break;
+        }
+        case StationEvent::Kind::Problem:
+            AddLog((tile == StationEvent::kStation ? std::string("station") : tiles[tile]->Port().name) + ": " + e->text);
+            break;
+        case StationEvent::Kind::Ended: ended = true; break;
+        }
+    }
+    Refresh();
+    if (ended) {
+        OnStationEnded();
+    } else if (taken == kEventsAtOnce && stationPosted && !stationPosted->exchange(true)) {
+        // The rest after the window has had its turn.
+        QMetaObject::invokeMethod(this, [this] { TakeStationEvents(); }, Qt::QueuedConnection);
+    }
+}
+
+void CStationView::OnStationEnded() {
+    const CounterFigures total = station->Total();
+    station.reset();  // every port's session has ended already
+    results.reset();
+    stationPosted.reset();
+    clock->stop();
+    AddLog("Station stopped: " + DescribeCounters(total) + ".");
+    totalLabel->setText(QString::fromStdString("Stopped: " + DescribeCounters(total)));
+    ShowRunState();
+    totalLabel->setText(QString::fromStdString("Stopped. " + DescribeCounters(total)));
+    if (closeWhenEnded) {
+        closeWhenEnded = false;
+        close();
+    }
+}
+
+QString CStationView::TotalText() const { return totalLabel->text(); }
+
+void CStationView::Refresh() {
+    const auto now = std::chrono::system_clock::now();
+    for (StationTile* t : tiles)
+        t->Refresh(now);
+    if (!station) {
+        if (totalLabel->text().isEmpty() || !totalLabel->text().startsWith(QStringLiteral("Stopped")))
+            totalLabel->setText(QStringLiteral("Not started"));
+        return;
+    }
+    const CounterFigures f = station->Total();
+    char rate[64];
+    std::snprintf(rate, sizeof rate, "%.1f %%", f.yield * 100);
+    char hour[64];
+    std::snprintf(hour, sizeof hour, "%.1f", f.boardsPerHour);
+    totalLabel->setText(QStringLiteral("Passed %1   Failed %2   Yield %3   Median %4 a board   %5 boards an hour")
+                            .arg(f.passed)
+                            .arg(f.failed)
+                            .arg(f.boards ? QString::fromLatin1(rate) : QStringLiteral("-"))
+                            .arg(f.boards ? QString::fromStdString(ClockTime(f.medianSeconds)) : QStringLiteral("-"))
+                            .arg(QString::fromLatin1(hour)));
+}
+
+// ---- Closing.
+
+void CStationView::closeEvent(QCloseEvent* event) {
+    if (station) {
+        TakeStationEvents();  // what the station has said so far
+    }
+    if (station && BoardsUnderWay()) {
+        event->ignore();
+        Say("Boards are being flashed: the window stays open. Press Stop, and close it once they are done.");
+        return;
+    }
+    if (station) {
+        // At rest: the waiting ports stop, and the window closes once the station has
+        // ended (a board that answered meanwhile is finished first).
+        event->ignore();
+        closeWhenEnded = true;
+        station->StopWaking();
+        ShowRunState();
+        return;
+    }
+    event->accept();
+    QDialog::done(QDialog::Rejected);
+}
+
+void CStationView::reject() { close(); }
