@@ -5,7 +5,9 @@
 #include <QDialogButtonBox>
 #include <QFontDatabase>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -18,6 +20,22 @@
 #include "trace/TraceReader.h"
 
 namespace {
+
+// A device path too long for its tile is cut in the middle, where a by-path name is
+// alike from port to port; the whole path is in its tooltip.
+class DeviceLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+    QSize minimumSizeHint() const override { return QSize(fontMetrics().averageCharWidth() * 8, QLabel::minimumSizeHint().height()); }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setPen(palette().color(QPalette::WindowText));
+        p.drawText(contentsRect(), Qt::AlignLeft | Qt::AlignVCenter,
+                   fontMetrics().elidedText(text(), Qt::ElideMiddle, contentsRect().width()));
+    }
+};
 
 // The last verdict's colour, read from across the bench.
 QColor VerdictColour(BoardOutcome outcome) {
@@ -35,14 +53,15 @@ constexpr size_t kLogKept = 256 * 1024;
 
 StationTile::StationTile(const StationPortEntry& p, QWidget* parent) : QFrame(parent), port(p) {
     setFrameShape(QFrame::StyledPanel);
+    // Wide enough for "flashing: section BITMAP block 10 of 12" on one line.
+    setMinimumWidth(fontMetrics().averageCharWidth() * 42);
     setObjectName(QString::fromStdString("tile-" + port.name));
     tick = new QCheckBox(QString::fromStdString(port.name), this);
     tick->setChecked(port.armed);
     QFont bold = tick->font();
     bold.setBold(true);
     tick->setFont(bold);
-    device = new QLabel(QString::fromStdString(port.device), this);
-    device->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    device = new DeviceLabel(QString::fromStdString(port.device), this);
     device->setToolTip(device->text());
     lamp = MakeLampButton(this);
     lamp->setEnabled(false);  // it only shows the port's state
@@ -69,13 +88,14 @@ StationTile::StationTile(const StationPortEntry& p, QWidget* parent) : QFrame(pa
     verdict->setFont(large);
     verdict->setAlignment(Qt::AlignCenter);
     verdict->setMinimumHeight(QFontMetrics(large).height());
-    verdict->setText(QStringLiteral("-"));
+    verdict->setAccessibleName(QStringLiteral("last verdict"));
     counters = new QLabel(this);
-    counters->setWordWrap(true);
     logButton = new QPushButton(QStringLiteral("Log"), this);
     traceButton = new QPushButton(QStringLiteral("Trace"), this);
-    for (QPushButton* b : {logButton, traceButton})
+    for (QPushButton* b : {logButton, traceButton}) {
         b->setAutoDefault(false);
+        b->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    }
     logButton->setEnabled(false);
     traceButton->setEnabled(false);
 
@@ -83,13 +103,15 @@ StationTile::StationTile(const StationPortEntry& p, QWidget* parent) : QFrame(pa
     grid->setContentsMargins(8, 6, 8, 6);
     grid->addWidget(lamp, 0, 0);
     grid->addWidget(tick, 0, 1);
-    grid->addWidget(device, 0, 2, 1, 2);
+    grid->addWidget(device, 0, 2);
+    auto* openers = new QHBoxLayout;
+    openers->addWidget(logButton);
+    openers->addWidget(traceButton);
+    grid->addLayout(openers, 0, 3);
     grid->addWidget(bar, 1, 0, 1, 4);
     grid->addWidget(verdict, 2, 0, 1, 4);
     grid->addWidget(state, 3, 0, 1, 4);
-    grid->addWidget(counters, 4, 0, 1, 2);
-    grid->addWidget(logButton, 4, 2);
-    grid->addWidget(traceButton, 4, 3);
+    grid->addWidget(counters, 4, 0, 1, 4);
     grid->setColumnStretch(2, 1);
     Reset();
     connect(logButton, &QPushButton::clicked, this, [this] { OpenLog(); });
@@ -110,7 +132,7 @@ void StationTile::Reset() {
     viewSeen = false;
     bar->SetPos(0);
     state->setText(Armed() ? QStringLiteral("off: not started") : QStringLiteral("off: not ticked"));
-    counters->setText(QStringLiteral("0 boards"));
+    counters->setText(QStringLiteral("no boards yet"));
     ShowLampImage(lamp, IDB_LAMP_CLOSED);
 }
 
@@ -141,7 +163,11 @@ void StationTile::BoardEnded(const StationEvent& e, const std::string& tracePath
     p.setColor(QPalette::WindowText, VerdictColour(r.outcome));
     verdict->setPalette(p);
     const CounterFigures& f = e.portCounters;
-    counters->setText(QStringLiteral("%1 boards: %2 passed, %3 failed").arg(f.boards).arg(f.passed).arg(f.failed));
+    counters->setText(QStringLiteral("%1 %2: %3 passed, %4 failed")
+                          .arg(f.boards)
+                          .arg(f.boards == 1 ? QStringLiteral("board") : QStringLiteral("boards"))
+                          .arg(f.passed)
+                          .arg(f.failed));
     // The port's own count of boards, and the record's number in the results file.
     log += "board " + std::to_string(f.boards) + " " + BoardOutcomeName(r.outcome) + " (record " + std::to_string(r.board) +
            ")\n" + e.log + "\n";

@@ -100,6 +100,7 @@ void CStationView::CreateControls() {
     };
     crystalList = new QComboBox(this);
     crystalList->setObjectName(QStringLiteral("crystal"));
+    crystalList->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     for (const CrystalChoice& c : kCrystals)
         crystalList->addItem(QString::fromLatin1(c.text));
     wakeText = new QLineEdit(this);
@@ -155,7 +156,7 @@ void CStationView::CreateControls() {
     logRow->addWidget(logDirText, 1);
     logRow->addWidget(logDirBrowse);
     choices->addLayout(logRow, row, 1, 1, 5);
-    choices->setColumnStretch(1, 1);
+    choices->setColumnStretch(3, 1);
     top->addLayout(choices);
 
     // The commands and the files they work on.
@@ -174,7 +175,7 @@ void CStationView::CreateControls() {
     filesLabel = new QLabel(QStringLiteral("No update files opened"), this);
     filesLabel->setWordWrap(true);
     filesLabel->setObjectName(QStringLiteral("files"));
-    commands->addWidget(filesLabel, 1);
+    commands->addStretch(1);
     foundPorts = new QComboBox(this);
     foundPorts->setObjectName(QStringLiteral("foundports"));
     addPortButton = new QPushButton(QStringLiteral("&Add port"), this);
@@ -182,6 +183,7 @@ void CStationView::CreateControls() {
     commands->addWidget(foundPorts);
     commands->addWidget(addPortButton);
     top->addLayout(commands);
+    top->addWidget(filesLabel);
 
     totalLabel = new QLabel(this);
     totalLabel->setObjectName(QStringLiteral("total"));
@@ -289,7 +291,13 @@ void CStationView::BuildTiles() {
 }
 
 void CStationView::LayOutTiles() {
-    const int columns = ColumnsFor(tiles.size());
+    int columns = ColumnsFor(tiles.size());
+    // No more side by side than the screen has room for: the rest scroll down.
+    if (const QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen(); s && !tiles.empty()) {
+        const int room = s->availableGeometry().width() - 64;
+        const int tile = tiles.front()->minimumSizeHint().width() + 8;
+        columns = std::max(1, std::min(columns, room / std::max(tile, 1)));
+    }
     for (size_t i = 0; i < tiles.size(); ++i)
         tileGrid->addWidget(tiles[i], static_cast<int>(i) / columns, static_cast<int>(i) % columns);
     for (int c = 0; c < 4; ++c)
@@ -313,17 +321,36 @@ void CStationView::LayOutTiles() {
     } else if (QWidget* none = tileArea->findChild<QWidget*>(QStringLiteral("noports"))) {
         delete none;
     }
-    // Room for every tile without a scroll bar where the screen has it.
-    const QSize tile = tiles.empty() ? QSize(300, 60) : tiles.front()->sizeHint();
-    const int rows = tiles.empty() ? 1 : (static_cast<int>(tiles.size()) + columns - 1) / columns;
-    const int spacing = tileGrid->spacing() < 0 ? 6 : tileGrid->spacing();
-    const int wanted = std::max(tile.width(), fontMetrics().averageCharWidth() * 44) * columns + spacing * (columns - 1);
-    const int wantedHeight = tile.height() * rows + spacing * (rows - 1);
-    scroll->setMinimumWidth(std::min(wanted, 1200) + scroll->verticalScrollBar()->sizeHint().width());
-    if (const QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen()) {
-        const QRect room = s->availableGeometry();
-        const int other = sizeHint().height() - scroll->sizeHint().height();
-        scroll->setMinimumHeight(std::max(tile.height(), std::min(wantedHeight, room.height() - other - 80)));
+    if (isVisible())
+        FitToScreen();
+}
+
+void CStationView::FitToScreen() {
+    // Room for every tile without a scroll bar where the screen has it; where it has
+    // not, the tiles scroll and none is cut.
+    const QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen();
+    if (!s)
+        return;
+    const QRect room = s->availableGeometry();
+    tileArea->layout()->activate();
+    const QSize content = tileArea->sizeHint();
+    const int bar = scroll->verticalScrollBar()->sizeHint().width();
+    const int otherHeight = layout()->sizeHint().height() - scroll->sizeHint().height();
+    const int frame = 48;  // the title bar and borders the window manager adds
+    const int width = std::min(content.width() + bar, room.width() - 2 * layout()->contentsMargins().left() - 16);
+    const int height = std::min(content.height() + 2, room.height() - otherHeight - frame);
+    scroll->setMinimumSize(std::max(width, 200), std::max(height, 80));
+    adjustSize();
+    if (frameGeometry().bottom() > room.bottom() || frameGeometry().right() > room.right())
+        move(std::max(room.left(), std::min(x(), room.right() - frameGeometry().width())),
+             std::max(room.top(), std::min(y(), room.bottom() - frameGeometry().height())));
+}
+
+void CStationView::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!fitted) {
+        fitted = true;
+        FitToScreen();
     }
 }
 

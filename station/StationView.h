@@ -79,6 +79,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void reject() override;
 
 private:
@@ -86,6 +87,7 @@ private:
     void LoadSettings();
     void BuildTiles();
     void LayOutTiles();
+    void FitToScreen();
     void OfferFoundPorts();
     void KeepSetting(const char* key, const std::string& value);
     void KeepLeftOut();
@@ -127,6 +129,7 @@ private:
     bool traced = false;
     std::shared_ptr<std::atomic<bool>> stationPosted;
     bool closeWhenEnded = false;
+    bool fitted = false;
     bool choiceNotKeptSaid = false;
 
     QComboBox* crystalList = nullptr;
