@@ -776,8 +776,21 @@ QString CStationView::TotalText() const { return totalLabel->text(); }
 
 void CStationView::Refresh() {
     const auto now = std::chrono::system_clock::now();
-    for (StationTile* t : tiles)
+    size_t underWay = 0;
+    for (StationTile* t : tiles) {
         t->Refresh(now);
+        underWay += t->Busy() ? 1 : 0;
+    }
+    // The task bar tells too: how many boards are under way.
+    QString title = QStringLiteral("Kestrel Station");
+    if (underWay > 0)
+        title += QStringLiteral(" - %1 flashing").arg(underWay);
+    else if (station && closeWhenEnded)
+        title += QStringLiteral(" - closing");
+    else if (station)
+        title += QStringLiteral(" - armed");
+    if (windowTitle() != title)
+        setWindowTitle(title);
     if (!station) {
         if (totalLabel->text().isEmpty() || !totalLabel->text().startsWith(QStringLiteral("Stopped")))
             totalLabel->setText(QStringLiteral("Not started"));
