@@ -38,6 +38,11 @@ int CMainApp::InitInstance(const QStringList& files) {
         about.exec();
     };
     services.showStation = [this](QWidget* owner) { ShowStation(owner); };
+    services.stationKeepsOpen = [this]() -> std::string {
+        if (StationView && StationView->Running())
+            return "The station is running: stop it and close its view first.";
+        return "";
+    };
     MainDialog = std::make_unique<CMainDlg>(shared, std::move(services));
     UserDialog = std::make_unique<CUserDlg>([this] {
         MainDialog->show();

@@ -164,6 +164,13 @@ void CMainDlg::FinishWorker() {
 bool CMainDlg::OnCancel() {
     if ((session && session->Busy()) || requestRunning || askingToClose)
         return false;  // an image request is under way: the window stays
+    if (services.stationKeepsOpen) {
+        // The program ends with this window: boards at the station are not cut off.
+        if (const std::string why = services.stationKeepsOpen(); !why.empty()) {
+            services.boxes->Show(this, why, "Warning", BoxIcon::Warning);
+            return false;
+        }
+    }
     if (session && session->RunActive()) {
         // A board half-written is worse than a window that stays: the operator says.
         askingToClose = true;

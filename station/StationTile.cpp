@@ -79,7 +79,7 @@ StationTile::StationTile(const StationPortEntry& p, QWidget* parent) : QFrame(pa
     state = new QLabel(QStringLiteral("off"), this);
     state->setWordWrap(true);
     // Two lines of state always fit, so tiles do not jump as the words change.
-    state->setMinimumHeight(fontMetrics().lineSpacing() * 2);
+    state->setFixedHeight(fontMetrics().lineSpacing() * 2 + 2);
     state->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     verdict = new QLabel(this);
     QFont large = font();
@@ -87,9 +87,10 @@ StationTile::StationTile(const StationPortEntry& p, QWidget* parent) : QFrame(pa
     large.setBold(true);
     verdict->setFont(large);
     verdict->setAlignment(Qt::AlignCenter);
-    verdict->setMinimumHeight(QFontMetrics(large).height());
+    verdict->setFixedHeight(QFontMetrics(large).height() + 4);
     verdict->setAccessibleName(QStringLiteral("last verdict"));
     counters = new QLabel(this);
+    counters->setFixedHeight(fontMetrics().lineSpacing() + 2);
     logButton = new QPushButton(QStringLiteral("Log"), this);
     traceButton = new QPushButton(QStringLiteral("Trace"), this);
     for (QPushButton* b : {logButton, traceButton}) {

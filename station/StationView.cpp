@@ -1,5 +1,6 @@
 #include "station/StationView.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -8,6 +9,7 @@
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -128,35 +130,33 @@ void CStationView::CreateControls() {
         b->setFixedWidth(b->fontMetrics().horizontalAdvance(QStringLiteral("...")) * 3);
     }
     for (QLineEdit* e : {wakeText, rearmText, withinText})
-        e->setMaximumWidth(e->fontMetrics().horizontalAdvance(QStringLiteral("00000.000")) + 16);
+        e->setFixedWidth(e->fontMetrics().horizontalAdvance(QStringLiteral("00000.000")) + 16);
 
-    label(QStringLiteral("&Crystal"), crystalList, row, 0);
-    choices->addWidget(crystalList, row, 1);
-    label(QStringLiteral("&Wake every (s)"), wakeText, row, 2);
-    choices->addWidget(wakeText, row, 3);
-    label(QStringLiteral("Ne&xt board after (s)"), rearmText, row, 4);
-    choices->addWidget(rearmText, row, 5);
-    ++row;
-    label(QStringLiteral("&Expect"), expectText, row, 0);
-    choices->addWidget(expectText, row, 1, 1, 3);
-    label(QStringLiteral("&Listen for (s)"), withinText, row, 4);
-    choices->addWidget(withinText, row, 5);
-    ++row;
-    label(QStringLiteral("&Fail on"), failOnText, row, 0);
-    choices->addWidget(failOnText, row, 1, 1, 5);
-    ++row;
-    label(QStringLiteral("&Results file"), resultsText, row, 0);
-    auto* resultsRow = new QHBoxLayout;
-    resultsRow->addWidget(resultsText, 1);
-    resultsRow->addWidget(resultsBrowse);
-    choices->addLayout(resultsRow, row, 1, 1, 5);
-    ++row;
-    label(QStringLiteral("Lo&g folder"), logDirText, row, 0);
-    auto* logRow = new QHBoxLayout;
-    logRow->addWidget(logDirText, 1);
-    logRow->addWidget(logDirBrowse);
-    choices->addLayout(logRow, row, 1, 1, 5);
-    choices->setColumnStretch(3, 1);
+    // A label before each row, and the row's own boxes beside it.
+    auto addRow = [&](const QString& text, QWidget* buddy, std::initializer_list<QWidget*> items) {
+        label(text, buddy, row, 0);
+        auto* line = new QHBoxLayout;
+        for (QWidget* w : items)
+            line->addWidget(w, qobject_cast<QLineEdit*>(w) && w->maximumWidth() == QWIDGETSIZE_MAX ? 1 : 0);
+        choices->addLayout(line, row++, 1);
+        return line;
+    };
+    auto buddyLabel = [this](const QString& text, QWidget* buddy) {
+        auto* l = new QLabel(text, this);
+        l->setBuddy(buddy);
+        return l;
+    };
+    QHBoxLayout* first = addRow(QStringLiteral("&Crystal"), crystalList,
+                                {crystalList, buddyLabel(QStringLiteral("&Wake every (s)"), wakeText), wakeText,
+                                 buddyLabel(QStringLiteral("Ne&xt board after (s)"), rearmText), rearmText});
+    first->addStretch(1);
+    first->setSpacing(12);
+    addRow(QStringLiteral("&Expect"), expectText,
+           {expectText, buddyLabel(QStringLiteral("&Listen for (s)"), withinText), withinText});
+    addRow(QStringLiteral("&Fail on"), failOnText, {failOnText});
+    addRow(QStringLiteral("&Results file"), resultsText, {resultsText, resultsBrowse});
+    addRow(QStringLiteral("Lo&g folder"), logDirText, {logDirText, logDirBrowse});
+    choices->setColumnStretch(1, 1);
     top->addLayout(choices);
 
     // The commands and the files they work on.
@@ -205,7 +205,7 @@ void CStationView::CreateControls() {
 
     logList = new QListWidget(this);
     logList->setObjectName(QStringLiteral("log"));
-    logList->setMaximumHeight(logList->fontMetrics().lineSpacing() * 5 + 8);
+    logList->setFixedHeight(logList->fontMetrics().lineSpacing() * 4 + 2 * logList->frameWidth() + 4);
     logList->setFocusPolicy(Qt::ClickFocus);
     top->addWidget(logList);
 
@@ -251,6 +251,13 @@ void CStationView::CreateControls() {
             KeepSetting(StationSettings::kLogDir, path.toStdString());
         }
     });
+
+    // Tab goes through the choices as they read, then the commands, then the tiles.
+    QWidget* order[] = {crystalList, wakeText,      rearmText,      expectText, withinText, failOnText,  resultsText,
+                        resultsBrowse, logDirText,  logDirBrowse,   openFileButton, startButton, stopButton, foundPorts,
+                        addPortButton};
+    for (size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
 
     clock = new QTimer(this);
     clock->setInterval(1000);
@@ -338,7 +345,11 @@ void CStationView::FitToScreen() {
     const int otherHeight = layout()->sizeHint().height() - scroll->sizeHint().height();
     const int frame = 48;  // the title bar and borders the window manager adds
     const int width = std::min(content.width() + bar, room.width() - 2 * layout()->contentsMargins().left() - 16);
-    const int height = std::min(content.height() + 2, room.height() - otherHeight - frame);
+    // Word-wrapped states are as high as the width they get makes them.
+    int contentHeight = content.height();
+    if (tileArea->layout()->hasHeightForWidth())
+        contentHeight = std::max(contentHeight, tileArea->layout()->totalHeightForWidth(width - bar));
+    const int height = std::min(contentHeight + 2, room.height() - otherHeight - frame);
     scroll->setMinimumSize(std::max(width, 200), std::max(height, 80));
     adjustSize();
     if (frameGeometry().bottom() > room.bottom() || frameGeometry().right() > room.right())
@@ -351,7 +362,18 @@ void CStationView::showEvent(QShowEvent* event) {
     if (!fitted) {
         fitted = true;
         FitToScreen();
+        startButton->setFocus();
     }
+}
+
+void CStationView::keyPressEvent(QKeyEvent* event) {
+    // As in the main dialog, Enter and Escape neither press a button nor close the view.
+    const int key = event->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void CStationView::OfferFoundPorts() {
@@ -422,8 +444,18 @@ void CStationView::KeepLeftOut() {
 
 void CStationView::ShowRunState() {
     const bool running = station != nullptr;
-    startButton->setEnabled(!running && !loading);
+    // The focus goes to the key the operator will want next before anything under it
+    // is greyed: otherwise it would hop from tick to tick and the tiles scroll away.
+    QWidget* focused = QApplication::focusWidget();
+    const bool wasRunning = !startButton->isEnabled() && stopButton->isEnabled();
     stopButton->setEnabled(running && !closeWhenEnded);
+    startButton->setEnabled(!running && !loading);
+    if (running != wasRunning && focused && isAncestorOf(focused) && focused != logList) {
+        if (running && stopButton->isEnabled())
+            stopButton->setFocus();
+        else if (!running && startButton->isEnabled())
+            startButton->setFocus();
+    }
     openFileButton->setEnabled(!running && !loading);
     for (QWidget* w : std::initializer_list<QWidget*>{crystalList, expectText, failOnText, withinText, wakeText, rearmText,
                                                       resultsText, logDirText, resultsBrowse, logDirBrowse, foundPorts,
@@ -558,6 +590,7 @@ void CStationView::FinishLoading() {
         return all;
     }()));
     ShowRunState();
+    startButton->setFocus();  // the files are in: Start is next
 }
 
 // ---- The station.
