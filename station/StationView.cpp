@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <regex>
 
@@ -37,6 +38,7 @@
 #include "protocol/Crystals.h"
 #include "settings/ProfileFile.h"
 #include "settings/ProfileWriter.h"
+#include "settings/SettingsChecks.h"
 #include "station/StationTile.h"
 
 namespace {
@@ -53,6 +55,16 @@ int ColumnsFor(size_t tiles) {
 }
 
 std::string Text(const QLineEdit* edit) { return edit->text().trimmed().toStdString(); }
+
+// "traces-20261209-031500": where one Start's wire traces go, beside the port logs.
+std::string TraceFolderName() {
+    const time_t now = std::time(nullptr);
+    tm local{};
+    localtime_r(&now, &local);
+    char text[64];
+    std::strftime(text, sizeof text, "traces-%Y%m%d-%H%M%S", &local);
+    return text;
+}
 
 }  // namespace
 
@@ -668,19 +680,33 @@ bool CStationView::Start() {
         Say("The settings file cannot be used: " + line.problem);
         return false;
     }
-    for (const StoredChoice& c : line.choices) {
-        if (std::string(c.key) != "portno" && std::string(c.key) != "XTLO" && !c.inList) {
-            Say("The settings file " + line.path + " holds " + c.Named() + ", which is not in its list (" + c.ListText() +
-                "); mend the file.");
-            return false;
-        }
+    SettingsUse use;
+    use.port = false;     // every port is named by its device
+    use.crystal = false;  // chosen here
+    use.remedy = "Mend the file; no port was armed.";
+    const SettingsWords words = CheckSettingsChoices(line, use);
+    for (const std::string& warning : words.warnings)
+        AddLog(warning);
+    if (!words.error.empty()) {
+        Say(words.error);
+        return false;
     }
     StationSetup setup;
     if (!ReadChoices(setup.check, setup.wakeEvery, setup.rearmAfter))
         return false;
     stationNames = BoardNames(devices);
     const std::vector<std::string> inputs = StationInputs(services.library, devices, files);
-    const StationOutputs outputs{Text(resultsText), Text(logDirText), Text(logDirText)};
+    // Each Start keeps its boards' wire traces in a folder of its own: the boards are
+    // numbered from 1 again, and the records of an earlier Start name their traces.
+    std::string traces;
+    if (!Text(logDirText).empty()) {
+        const std::filesystem::path base = std::filesystem::path(Text(logDirText)) / TraceFolderName();
+        std::error_code ec;
+        traces = base.string();
+        for (int n = 2; std::filesystem::exists(traces, ec); ++n)
+            traces = base.string() + "-" + std::to_string(n);
+    }
+    const StationOutputs outputs{Text(resultsText), Text(logDirText), traces};
     if (const std::string problem = StationOutputsProblem(outputs, inputs, stationNames); !problem.empty()) {
         Say("Cannot start: " + problem + ". No port was armed.");
         return false;

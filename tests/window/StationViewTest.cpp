@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <set>
 
 #include "station/StationTile.h"
 #include "station/StationView.h"
@@ -80,7 +81,7 @@ TEST_F(StationViewTest, FourPortsFlashBoardAfterBoardAndTheWindowClosesOnlyAtRes
         ports += "com" + std::to_string(n) + "=" + Work("line" + std::to_string(n)) + "\r\n";
     }
     WriteSettings(ports + "[STATION]\r\ncrystal=4\r\nwakeevery=0.2\r\nrearmafter=0.3\r\nexpect=firmware OK\r\nwithin=2\r\n"
-                          "results=" + Work("results.jsonl") + "\r\n");
+                          "results=" + Work("results.jsonl") + "\r\nlogdir=" + Work("logs") + "\r\n");
     OpenView();
     ASSERT_EQ(view->TileCount(), 4u);
     LoadSamples();
@@ -111,6 +112,15 @@ TEST_F(StationViewTest, FourPortsFlashBoardAfterBoardAndTheWindowClosesOnlyAtRes
         ++perPort[r["port"].number];
     }
     EXPECT_EQ(perPort, (std::map<double, int>{{1, 2}, {2, 2}, {3, 2}, {4, 2}}));
+    // Each board's wire trace is where its record says, none written over another.
+    std::set<std::string> traces;
+    for (const JsonValue& r : Records()) {
+        EXPECT_TRUE(fs::is_regular_file(r["trace"].text)) << r["trace"].text;
+        traces.insert(r["trace"].text);
+    }
+    EXPECT_EQ(traces.size(), 8u);
+    for (int n = 1; n <= 4; ++n)
+        EXPECT_NE(ReadText(Work("logs/line" + std::to_string(n) + ".log")).find(", board "), std::string::npos) << n;
     for (size_t i = 0; i < 4; ++i) {
         EXPECT_EQ(view->Tile(i)->VerdictText().toStdString(), "PASSED");
         EXPECT_NE(view->Tile(i)->Log().find("board 2 passed"), std::string::npos);
@@ -199,6 +209,14 @@ TEST_F(StationViewTest, OutputsThatWouldDestroySomethingAreRefusedBeforeAnyPortI
         EXPECT_NE(boxes.shown.back().text.find(r.says), std::string::npos) << boxes.shown.back().text;
     }
     EXPECT_EQ(ReadText(Work("notes.txt")), notes);
+
+    // A line setting beyond its list names itself instead of failing every port.
+    Type("results", "");
+    Type("logdir", "");
+    Type("expect", "");
+    WriteSettings("[COM]\r\nbaudrate=9\r\n[PORTS]\r\ncom1=" + pty.SlavePath() + "\r\n");
+    EXPECT_FALSE(view->Start());
+    EXPECT_NE(boxes.shown.back().text.find("[COM] baudrate=9"), std::string::npos) << boxes.shown.back().text;
     EXPECT_TRUE(pty.Receive(1, 50).empty()) << "no wake-up went out";
 }
 
