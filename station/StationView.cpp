@@ -793,11 +793,17 @@ void CStationView::TakeStationEvents() {
                 if (!warning.empty())
                     AddLog(tiles[tile]->Port().name + ": " + warning);
             }
-            if (!e->kept)
+            if (!e->kept) {
+                // The record stays in the log, to be copied from there.
+                std::string json = ResultJsonLine(e->result);
+                if (!json.empty() && json.back() == '\n')
+                    json.pop_back();
+                AddLog("The record that could not be written: " + json);
                 Say("The record of board " + std::to_string(e->result.board) +
                         " could not be written to the results file: " + e->text +
-                        ". No new board is woken; the boards under way finish.",
+                        ". No new board is woken; the boards under way finish. The record is in the log below.",
                     "Error");
+            }
             break;
         }
         case StationEvent::Kind::Problem:
@@ -822,9 +828,8 @@ void CStationView::OnStationEnded() {
     stationPosted.reset();
     clock->stop();
     AddLog("Station stopped: " + DescribeCounters(total) + ".");
-    totalLabel->setText(QString::fromStdString("Stopped: " + DescribeCounters(total)));
-    ShowRunState();
     totalLabel->setText(QString::fromStdString("Stopped. " + DescribeCounters(total)));
+    ShowRunState();
     if (closeWhenEnded) {
         closeWhenEnded = false;
         close();

@@ -5,6 +5,9 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QListWidget>
+#include <csignal>
+#include <sys/resource.h>
 #include <set>
 
 #include "station/StationTile.h"
@@ -135,6 +138,35 @@ TEST_F(StationViewTest, FourPortsFlashBoardAfterBoardAndTheWindowClosesOnlyAtRes
     ASSERT_TRUE(WaitForUi([&] { return !view->Running(); }));
     EXPECT_FALSE(view->isVisible());
     EXPECT_EQ(Records().size(), 8u) << "no record is lost, and no wait is a board";
+}
+
+TEST_F(StationViewTest, ARecordTheDiskWillNotTakeIsShownAndNoNewBoardIsWoken) {
+    auto line = StartLine("line1", 2);
+    WriteSettings("[PORTS]\r\ncom1=" + Work("line1") + "\r\n[STATION]\r\ncrystal=4\r\nwakeevery=0.2\r\n"
+                  "rearmafter=0.3\r\nresults=" + Work("results.jsonl") + "\r\n");
+    OpenView();
+    LoadSamples();
+    // The disk is full for anything past the first hundred bytes of a file.
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit before{};
+    getrlimit(RLIMIT_FSIZE, &before);
+    rlimit full = before;
+    full.rlim_cur = 100;
+    setrlimit(RLIMIT_FSIZE, &full);
+    const bool started = view->Start();
+    const bool ended = started && WaitForUi([&] { return !view->Running(); }, 60s);
+    setrlimit(RLIMIT_FSIZE, &before);
+    ASSERT_TRUE(started);
+    ASSERT_TRUE(ended) << "the station went on waking boards";
+    EXPECT_EQ(ReadText(Work("results.jsonl")), "") << "never half a record";
+    ASSERT_FALSE(boxes.shown.empty());
+    EXPECT_NE(boxes.shown.back().text.find("could not be written"), std::string::npos) << boxes.shown.back().text;
+    const QListWidget* log = view->findChild<QListWidget*>("log");
+    bool kept = false;
+    for (int i = 0; i < log->count(); ++i)
+        kept = kept || log->item(i)->text().contains(QStringLiteral("\"result\":\"passed\""));
+    EXPECT_TRUE(kept) << "the record is shown where it can be copied from";
+    EXPECT_EQ(view->Tile(0)->CountersText().toStdString(), "1 board: 1 passed, 0 failed") << "its second board was not woken";
 }
 
 TEST_F(StationViewTest, TheChoicesAreKeptInTheirOwnSectionAndEveryOtherLineStaysAsItWas) {
