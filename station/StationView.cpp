@@ -30,6 +30,7 @@
 #include "console/FileChooser.h"
 #include "console/MessageBoxes.h"
 #include "console/Resources.h"
+#include "engine/BoardLogWriter.h"
 #include "engine/BoardNames.h"
 #include "engine/ResultsFile.h"
 #include "engine/Session.h"
@@ -97,6 +98,7 @@ CStationView::CStationView(StationViewServices sv, QWidget* parent) : QDialog(pa
 
 CStationView::~CStationView() {
     station.reset();  // its ports' sessions end, and with them their lines
+    logWriter.reset();  // the logs handed over are written
     if (loader)
         loader->Quit();
 }
@@ -721,7 +723,13 @@ bool CStationView::Start() {
         ResultsFile* file = results.get();
         setup.keep = [file](const std::string& json, std::string& why) { return file->Append(json, why); };
     }
-    logDir = outputs.logDir;
+    logWriter.reset();
+    if (!outputs.logDir.empty()) {
+        // The port logs are written off this thread; what fails is said here.
+        logWriter = std::make_unique<BoardLogWriter>(outputs.logDir, [this](const std::string& warning) {
+            QMetaObject::invokeMethod(this, [this, warning] { AddLog(warning); }, Qt::QueuedConnection);
+        });
+    }
     traced = !outputs.traceDir.empty();
     if (traced) {
         std::vector<std::string> outputsInputs = inputs;
@@ -788,11 +796,8 @@ void CStationView::TakeStationEvents() {
                 break;
             const std::string name = stationNames[e->port];
             tiles[tile]->BoardEnded(*e, traced && !e->result.trace.empty() ? e->result.trace : "");
-            if (!logDir.empty()) {
-                const std::string warning = AppendBoardLog(logDir, name, tiles[tile]->Port().device, *e);
-                if (!warning.empty())
-                    AddLog(tiles[tile]->Port().name + ": " + warning);
-            }
+            if (logWriter)
+                logWriter->Append(name, tiles[tile]->Port().device, *e);
             if (!e->kept) {
                 // The record stays in the log, to be copied from there.
                 std::string json = ResultJsonLine(e->result);

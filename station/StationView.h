@@ -23,6 +23,7 @@
 #include "settings/LibraryPaths.h"
 #include "settings/StationSettings.h"
 
+class BoardLogWriter;
 class IFileChooser;
 class IMessageBoxes;
 class ISleeper;
@@ -126,7 +127,7 @@ private:
     std::unique_ptr<ResultsFile> results;
     std::unique_ptr<Station> station;
     std::vector<std::string> stationNames;
-    std::string logDir;
+    std::unique_ptr<BoardLogWriter> logWriter;  // the ports' logs, when there is a log folder
     bool traced = false;
     std::shared_ptr<std::atomic<bool>> stationPosted;
     bool closeWhenEnded = false;
