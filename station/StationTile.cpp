@@ -74,6 +74,8 @@ StationTile::StationTile(const StationPortEntry& p, QWidget* parent) : QFrame(pa
     bar->SetStartColor(QColor(128, 213, 136));
     bar->SetEndColor(QColor(80, 160, 190));
     bar->SetTextColor(QColor(75, 43, 189));
+    // The part still to come shows as a track of its own beside the tile's face.
+    bar->SetBackgroundColor(palette().color(QPalette::Base));
     bar->SetShowText(true);
     bar->setMinimumHeight(fontMetrics().height() + 6);
     state = new QLabel(QStringLiteral("off"), this);
