@@ -46,7 +46,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const char* const kOpenFilter = "s,bin\xe6\x96\x87\xe4\xbb\xb6 (*.bin;*.s)|*.bin;*.s|\xe6\x89\x80\xe6\x9c\x89\xe6\x96\x87\xe4\xbb\xb6 (*.*)|*.*||";
 
 // Tiles side by side: one alone, two by two for four, four by four for sixteen.
 int ColumnsFor(size_t tiles) {
@@ -500,7 +499,7 @@ void CStationView::AddLog(const std::string& text) {
 // ---- The update files.
 
 void CStationView::OnOpenFile() {
-    const std::vector<std::string> chosen = services.files->ChooseFilesToOpen(this, kOpenFilter);
+    const std::vector<std::string> chosen = services.files->ChooseFilesToOpen(this, kUpdateFilesFilter);
     if (chosen.empty())
         return;
     QStringList paths;
