@@ -10,6 +10,8 @@
 #include "engine/Sleeper.h"
 
 class CMainDlg;
+class CStationView;
+struct StartUpRequest;
 class CUserDlg;
 
 // The application: the state the operator's window and the worker share, and the two
@@ -27,6 +29,10 @@ public:
     // `files` as Open File would, and runs until the main dialog closes or the
     // simplified one is closed. Returns the process's exit status.
     int InitInstance(const QStringList& files);
+    // The station view alone (kestrel --station): runs until it is closed at rest.
+    int InitStation(const StartUpRequest& request);
+    // Shows the station view over `owner` (the main dialog's "Station..."), made once.
+    void ShowStation(QWidget* owner);
 
     // The shared state: SharedText, WorkerThreadId, UpdateArmed, RequestText,
     // BusyFlag, AppFolder, ReserveProgram.
@@ -41,4 +47,5 @@ private:
 public:
     std::unique_ptr<CMainDlg> MainDialog;
     std::unique_ptr<CUserDlg> UserDialog;
+    std::unique_ptr<CStationView> StationView;
 };

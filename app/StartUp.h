@@ -11,6 +11,8 @@ class IMessageBoxes;
 struct StartUpRequest {
     std::string lib;     // the library folder named with --lib, made absolute; "" for the default
     QStringList files;   // opened as if chosen with Open File
+    bool station = false;  // --station: the station view instead of the main dialog
+    std::string results;   // --results FILE: the station's results file, kept in the settings
     std::string refusal; // why the window does not start ("" when it does)
     int status = 0;      // the exit status of a refusal
 };

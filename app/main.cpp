@@ -15,10 +15,15 @@ namespace {
 
 const char* const kUsage =
     "usage: kestrel [--lib DIR] [FILE...]\n"
+    "       kestrel --station [--lib DIR] [--results FILE] [FILE...]\n"
     "Opens the Kestrel window, which writes firmware into a set-top-box board over a\n"
     "serial line. FILEs are opened as if chosen with Open File.\n"
     "  --lib DIR    the library folder (loaders, flash layout, M850T.ini);\n"
     "               default: Lib/ beside the executable\n"
+    "  --station    the factory station: one tile per port of [PORTS] in the\n"
+    "               settings file, each flashing board after board\n"
+    "  --results FILE  with --station: append one JSON record per board to FILE\n"
+    "               (kept in the settings file's [STATION] section)\n"
     "  --version    print the version and exit\n"
     "Without a display, use kestrel-cli.\n";
 
@@ -87,5 +92,7 @@ int main(int argc, char** argv) {
     FirstPaintReport report;
     if (std::getenv("KESTREL_STARTUP_REPORT"))
         app.installEventFilter(&report);
+    if (request.station)
+        return theApp.InitStation(request);
     return theApp.InitInstance(request.files);
 }

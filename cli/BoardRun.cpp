@@ -15,7 +15,7 @@
 #include <sstream>
 #include <thread>
 
-#include "cli/BoardNames.h"
+#include "engine/BoardNames.h"
 #include "cli/RunOutput.h"
 #include "cli/Interrupts.h"
 #include "cli/MultiBoardDisplay.h"

@@ -7,24 +7,13 @@
 #endif
 
 #include "cli/CliLibrary.h"
+#include "engine/StationPlan.h"
 #include "platform/FileFacts.h"
 #include "protocol/Crystals.h"
 
 std::vector<std::string> RunInputs(const SessionOptions& options, const std::vector<std::string>& devices,
                                    const std::vector<std::string>& files) {
-    std::vector<std::string> inputs = files;
-    const LibraryPaths library = CliLibraryPaths(options.libFolder);
-    for (const std::string& folder : library.SearchFolders()) {
-        inputs.push_back(folder + "/FlashAddrAssign.h");
-        inputs.push_back(folder + "/Pgm_M850T.bin");
-        inputs.push_back(folder + "/" + OperatorSettings::kFileName);
-        for (const CrystalChoice& crystal : kCrystals)
-            inputs.push_back(folder + "/Pgm_" + crystal.text + ".bin");
-    }
-    inputs.push_back(library.SettingsFile());
-    inputs.push_back(library.SettingsFileToRead());
-    inputs.insert(inputs.end(), devices.begin(), devices.end());
-    return inputs;
+    return StationInputs(CliLibraryPaths(options.libFolder), devices, files);
 }
 
 std::string LineDevice(const SessionOptions& options, const OperatorSettings& settings) {
@@ -53,67 +42,6 @@ std::string OwnTerminalProblem(const std::string& device) {
     }
     return "";
 #endif
-}
-
-std::string LogPathProblem(const std::string& path, const std::vector<std::string>& inputs) {
-    const FileFacts facts = LookAtFile(path);
-    if (!facts.exists)
-        return "";  // a new log (a folder that cannot take it shows when it is made)
-    for (const std::string& input : inputs) {
-        if (SameFile(LookAtFile(input), facts))
-            return "it is " + input + ", which this run reads; a log would overwrite it";
-    }
-    if (facts.folder)
-        return "it is a folder";
-    if (!facts.regular)
-        return "it is no regular file (a device, a pipe or a socket)";
-    return "";
-}
-
-namespace {
-
-std::string ReadAsZeroWhy(const StoredChoice& c) {
-    if (c.text.empty())
-        return "which is empty";
-    if (c.text[0] == '-')
-        return "which is negative";
-    return "which is not a number";
-}
-
-bool Used(const StoredChoice& c, const SettingsUse& use) {
-    const std::string key = c.key;
-    return key == "portno" ? use.port : key == "XTLO" ? use.crystal : use.line;
-}
-
-std::string NotInList(const OperatorSettings& settings, const StoredChoice& c) {
-    return "the settings file " + settings.path + " holds " + c.Named() + ", which is not in its list (" +
-           c.ListText() + ")";
-}
-
-}  // namespace
-
-SettingsWords CheckSettingsChoices(const OperatorSettings& settings, const SettingsUse& use) {
-    SettingsWords words;
-    for (const StoredChoice& c : settings.choices) {
-        if (!Used(c, use))
-            continue;
-        if (c.readAsZero) {
-            words.warnings.push_back("Warning: the settings file " + settings.path + " holds " + c.Named() + ", " +
-                                     ReadAsZeroWhy(c) + "; it is read as 0 (" + c.items.front() + ")");
-        } else if (!c.inList) {
-            words.error += (words.error.empty() ? "Error: " : "\nError: ") + NotInList(settings, c);
-        }
-    }
-    if (!words.error.empty())
-        words.error += "\nMend the file, or give the choice on the command line; the line was not opened.";
-    return words;
-}
-
-std::string CrystalChoiceProblem(const OperatorSettings& settings) {
-    const StoredChoice& c = settings.Choice("XTLO");
-    if (c.inList)
-        return "";
-    return "Error: " + NotInList(settings, c) + "\nName the crystal with --crystal, or mend the file.";
 }
 
 bool SayCheckedSettingsChoices(const OperatorSettings& settings, const SettingsUse& use, std::ostream& err) {

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "cli/FlashSession.h"
+#include "engine/OutputPaths.h"
+#include "settings/SettingsChecks.h"
 #include "settings/ProfileFile.h"
 
 // Every path the run reads: the update files, each library file it may load (the
@@ -25,26 +27,6 @@ std::string LineDevice(const SessionOptions& options, const OperatorSettings& se
 // (/dev/tty, or the terminal of standard input, output or error); "" otherwise.
 std::string OwnTerminalProblem(const std::string& device);
 
-// Why a log may not be written at `path`: it is one of the run's inputs, or something
-// other than a file a log replaces (a folder, a device, a pipe); "" otherwise.
-std::string LogPathProblem(const std::string& path, const std::vector<std::string>& inputs);
-
-// Which of the settings file's choices a run takes: the line's settings (unless given
-// on the command line), its COM number (unless --device or --port) and the crystal
-// (unless --crystal).
-struct SettingsUse {
-    bool line = true, port = true, crystal = true;
-};
-
-// What the operator is told about the settings the run takes from the file: a warning
-// for each value that is there but read as 0 (not a number, or negative), and an error
-// for a value beyond its list, which stops the run before the line is opened.
-struct SettingsWords {
-    std::vector<std::string> warnings;
-    std::string error;
-};
-SettingsWords CheckSettingsChoices(const OperatorSettings& settings, const SettingsUse& use);
-// Tells the operator those words on err; false when the run must stop.
+// Tells the operator what the settings file's choices the run takes come to (see
+// CheckSettingsChoices) on err; false when the run must stop.
 bool SayCheckedSettingsChoices(const OperatorSettings& settings, const SettingsUse& use, std::ostream& err);
-// The error of a crystal choice beyond its list, for a console's "initflash".
-std::string CrystalChoiceProblem(const OperatorSettings& settings);

@@ -4,17 +4,6 @@
 #include "protocol/Crystals.h"
 #include "serial/PortInventory.h"
 
-AdapterFacts AdapterOf(const std::string& device) {
-    AdapterFacts facts;
-    if (const auto info = DescribeSerialDevice(device)) {
-        facts.vendor = info->manufacturer;
-        facts.model = info->product;
-        facts.serial = info->serialNumber;
-        facts.usbId = info->usbId;
-    }
-    return facts;
-}
-
 bool RunResults::NameFiles(const std::vector<std::string>& names, std::ostream& err) {
     files.clear();
     for (const std::string& name : names) {

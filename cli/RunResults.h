@@ -1,4 +1,5 @@
 #pragma once
+#include "engine/StationPlan.h"
 // The results file of an update or an erase (--results FILE): checked before any board
 // is touched, and one record per board appended as its run ends (the file is made
 // with the first), in the station's schema. The boards of a run on several lines
@@ -39,5 +40,3 @@ private:
     unsigned boards = 0;
 };
 
-// The adapter behind a device, for a record.
-AdapterFacts AdapterOf(const std::string& device);

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/BoardNames.h"
+#include "engine/BoardNames.h"
 #include "cli/CliLibrary.h"
 #include "cli/ExecutableFolder.h"
 #include "cli/FlashSession.h"
@@ -24,10 +24,12 @@
 #include "digest/Sha256.h"
 #include "engine/ResultsFile.h"
 #include "engine/Station.h"
+#include "engine/StationPlan.h"
 #include "platform/AppendFile.h"
 #include "platform/FileFacts.h"
 #include "protocol/Crystals.h"
 #include "settings/ProfileFile.h"
+#include "settings/StationSettings.h"
 #include "trace/TracePath.h"
 #include "trace/WireTrace.h"
 
@@ -91,32 +93,6 @@ struct StationOptions {
     std::vector<std::string> files;
     bool help = false;
 };
-
-// Seconds with up to three decimals, within [lowest, highest] milliseconds.
-bool ParseSeconds(const char* text, long lowestMs, long highestMs, std::chrono::milliseconds& out) {
-    const std::string_view s(text);
-    const size_t dot = s.find('.');
-    const std::string_view whole = s.substr(0, dot);
-    const std::string_view fraction = dot == std::string_view::npos ? std::string_view() : s.substr(dot + 1);
-    if (whole.empty() || (dot != std::string_view::npos && (fraction.empty() || fraction.size() > 3)))
-        return false;
-    long seconds = 0;
-    const auto [end, ec] = std::from_chars(whole.data(), whole.data() + whole.size(), seconds);
-    if (ec != std::errc() || end != whole.data() + whole.size() || seconds > 86400)
-        return false;
-    long ms = 0;
-    for (size_t i = 0; i < 3; ++i) {
-        const char c = i < fraction.size() ? fraction[i] : '0';
-        if (c < '0' || c > '9')
-            return false;
-        ms = ms * 10 + (c - '0');
-    }
-    const long value = seconds * 1000 + ms;
-    if (value < lowestMs || value > highestMs)
-        return false;
-    out = std::chrono::milliseconds(value);
-    return true;
-}
 
 bool ParsePattern(const char* text, const char* option, std::optional<std::regex>& pattern, std::string& shown,
                   std::ostream& err) {
@@ -259,33 +235,6 @@ bool Parse(int argc, char** argv, std::ostream& err, StationOptions& o) {
     return true;
 }
 
-// A folder the station writes in, made when missing; "" or why it cannot be used.
-std::string FolderProblem(const std::string& folder) {
-    std::error_code error;
-    fs::create_directories(folder, error);
-    if (error)
-        return error.message();
-    if (!fs::is_directory(folder))
-        return "it is not a folder";
-    if (access(folder.c_str(), W_OK | X_OK) != 0)
-        return "you may not write in it";
-    return "";
-}
-
-// A board's log joins the port's log file; "" or why it could not.
-std::string AppendText(const std::string& path, const std::string& text) {
-    const int fd = OpenAppendFile(path);
-    if (fd < 0)
-        return std::strerror(errno);
-    std::string why;
-    if (!LookAtFile(path).regular)
-        why = "it is no regular file";
-    else if (const int failure = AppendWhole(fd, text.data(), text.size()); failure != 0)
-        why = std::strerror(failure);
-    CloseAppendFile(fd);
-    return why;
-}
-
 int Status(const StationOutcome& outcome, bool interrupted) {
     if (outcome.stoppedByProblem)
         return FlashSession::kFailed;
@@ -332,49 +281,23 @@ int RunStationCommand(int argc, char** argv, const CommandContext& ctx) {
     const std::vector<std::string> names = BoardNames(o.devices);
 
     // Every output is found usable before any port is opened.
-    const auto resultsProblem = [&](const std::string& why) {
-        ctx.err << "Error: the results file " << o.results << " cannot be used: " << why << "; no board was touched\n";
+    const StationOutputs outputs{o.results, o.logDir, o.traceDir};
+    if (const std::string problem = StationOutputsProblem(outputs, inputs, names); !problem.empty()) {
+        ctx.err << "Error: " << problem << "; no board was touched\n";
         return FlashSession::kFailed;
-    };
-    if (!o.results.empty()) {
-        if (const std::string why = ResultsFile::PathProblem(o.results, inputs); !why.empty())
-            return resultsProblem(why);
     }
     std::vector<std::string> outputsInputs = inputs;
     if (!o.results.empty())
         outputsInputs.push_back(o.results);
-    for (const auto& [folder, what, extension] :
-         {std::tuple{o.logDir, "log folder", ".log"}, std::tuple{o.traceDir, "trace folder", ".1.trace"}}) {
-        if (folder.empty())
-            continue;
-        if (const std::string why = FolderProblem(folder); !why.empty()) {
-            ctx.err << "Error: the " << what << " " << folder << " cannot be used: " << why << "; no board was touched\n";
-            return FlashSession::kFailed;
-        }
-        for (const std::string& name : names) {
-            const std::string path = (fs::path(folder) / BoardFileName(name, extension)).string();
-            const std::string why = std::string(extension) == ".log" ? LogPathProblem(path, outputsInputs)
-                                                                      : TracePathProblem(path, outputsInputs);
-            if (!why.empty()) {
-                ctx.err << "Error: " << path << " cannot be written: " << why << "; no board was touched\n";
-                return FlashSession::kFailed;
-            }
-        }
-    }
 
     // The files are loaded and checked once: a refused file touches no port.
     std::vector<FileDigest> digests;
     std::shared_ptr<const ImageSnapshot> image;
     {
         std::vector<Sha256::Digest> before;
-        for (const std::string& file : o.files) {
-            Sha256::Digest d{};
-            std::string why;
-            if (!Sha256OfFile(file, d, why)) {
-                ctx.err << "Error: " << file << ": " << why << "; no board was touched\n";
-                return FlashSession::kFailed;
-            }
-            before.push_back(d);
+        if (const std::string why = DigestFiles(o.files, before); !why.empty()) {
+            ctx.err << "Error: " << why << "; no board was touched\n";
+            return FlashSession::kFailed;
         }
         SessionOptions options;
         options.device = o.devices.front();
@@ -389,15 +312,9 @@ int RunStationCommand(int argc, char** argv, const CommandContext& ctx) {
             return FlashSession::kFailed;
         }
         image = std::make_shared<const ImageSnapshot>(check.Image());
-        for (size_t i = 0; i < o.files.size(); ++i) {
-            Sha256::Digest after{};
-            std::string why;
-            // The records name what was loaded: a file that changed meanwhile names nothing.
-            if (!Sha256OfFile(o.files[i], after, why) || after != before[i]) {
-                ctx.err << "Error: " << o.files[i] << " changed while it was loaded; no board was touched\n";
-                return FlashSession::kFailed;
-            }
-            digests.push_back({o.files[i], Sha256::Hex(after)});
+        if (const std::string why = DigestsAfterLoading(o.files, before, digests); !why.empty()) {
+            ctx.err << "Error: " << why << "; no board was touched\n";
+            return FlashSession::kFailed;
         }
     }
 
@@ -405,8 +322,10 @@ int RunStationCommand(int argc, char** argv, const CommandContext& ctx) {
     std::unique_ptr<ResultsFile> results;
     if (!o.results.empty()) {
         std::string why;
-        if (!(results = ResultsFile::Open(o.results, why)))
-            return resultsProblem(why);
+        if (!(results = ResultsFile::Open(o.results, why))) {
+            ctx.err << "Error: the results file " << o.results << " cannot be used: " << why << "; no board was touched\n";
+            return FlashSession::kFailed;
+        }
     }
 
     StationSetup setup;
@@ -424,31 +343,15 @@ int RunStationCommand(int argc, char** argv, const CommandContext& ctx) {
     setup.timeout = std::chrono::seconds(o.timeoutSeconds);
     setup.sleeper = &ctx.sleeper;
     const std::string appFolder = ExecutableFolder();
-    setup.library = [library, appFolder](SharedState& shared) {
-        shared.AppFolder = appFolder;
-        shared.LibFolder = library.SearchFolders().back();
-        shared.FindLibraryFile = [library](const std::string& name) { return library.Find(name); };
-    };
+    setup.library = StationLibrary(library, appFolder);
     if (results) {
         ResultsFile* file = results.get();
         setup.keep = [file](const std::string& line, std::string& why) { return file->Append(line, why); };
     }
     setup.adapter = AdapterOf;
     StationDisplay display(ctx.out, ctx.err, ctx.errIsTerminal, names);
-    if (!o.traceDir.empty()) {
-        const std::string folder = o.traceDir;
-        setup.trace = [folder, names, outputsInputs](size_t port, unsigned board, std::string& why) {
-            const std::string path =
-                (fs::path(folder) / BoardFileName(names[port], "." + std::to_string(board) + ".trace")).string();
-            why = TracePathProblem(path, outputsInputs);
-            std::shared_ptr<WireTrace> trace;
-            if (why.empty())
-                trace = WireTrace::Create(path, why);
-            if (!trace)
-                why = path + ": " + why;
-            return trace;
-        };
-    }
+    if (!o.traceDir.empty())
+        setup.trace = StationTraces(o.traceDir, names, outputsInputs);
 
     Station station(setup);
     {
@@ -510,12 +413,9 @@ int RunStationCommand(int argc, char** argv, const CommandContext& ctx) {
             case StationEvent::Kind::BoardEnded:
                 display.BoardEnded(*e);
                 if (!o.logDir.empty()) {
-                    const std::string path = (fs::path(o.logDir) / BoardFileName(names[e->port], ".log")).string();
-                    const std::string text = "Kestrel station, port " + std::to_string(e->port + 1) + " " +
-                                             o.devices[e->port] + ", board " + std::to_string(e->result.board) + "\n" +
-                                             e->log + "\n";
-                    if (const std::string why = AppendText(path, text); !why.empty())
-                        display.Problem(e->port, "Warning: cannot append to the log " + path + ": " + why);
+                    const std::string warning = AppendBoardLog(o.logDir, names[e->port], o.devices[e->port], *e);
+                    if (!warning.empty())
+                        display.Problem(e->port, warning);
                 }
                 break;
             case StationEvent::Kind::Ended: over = true; break;

@@ -10,13 +10,7 @@
 #include <vector>
 
 #include "engine/Station.h"
-
-// "0:58", "12:03", "1:02:03"
-std::string ClockTime(double seconds);
-// "3 boards, 2 passed, 1 failed, yield 66.7 %, median 0:58 a board, 41.2 boards an hour"
-std::string DescribeCounters(const CounterFigures& figures);
-// The port's state in words, as its line shows it at `now`.
-std::string DescribePort(const PortView& view, bool severalPorts, std::chrono::system_clock::time_point now);
+#include "engine/StationWords.h"
 
 class StationDisplay {
 public:

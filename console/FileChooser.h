@@ -27,6 +27,9 @@ private:
     QString folder;
 };
 
+// What Open File offers: the update files, and every file.
+inline constexpr const char* kUpdateFilesFilter = "s,bin文件 (*.bin;*.s)|*.bin;*.s|所有文件 (*.*)|*.*||";
+
 // "s,bin文件 (*.bin;*.s)|*.bin;*.s|所有文件 (*.*)|*.*||" as Qt name filters. The
 // operator sees each description as written; the patterns behind it match letters of
 // either case, so FONT.BIN is offered under *.bin, and *.* means every file, also one

@@ -164,6 +164,13 @@ void CMainDlg::FinishWorker() {
 bool CMainDlg::OnCancel() {
     if ((session && session->Busy()) || requestRunning || askingToClose)
         return false;  // an image request is under way: the window stays
+    if (services.stationKeepsOpen) {
+        // The program ends with this window: boards at the station are not cut off.
+        if (const std::string why = services.stationKeepsOpen(); !why.empty()) {
+            services.boxes->Show(this, why, "Warning", BoxIcon::Warning);
+            return false;
+        }
+    }
     if (session && session->RunActive()) {
         // A board half-written is worse than a window that stays: the operator says.
         askingToClose = true;
@@ -273,6 +280,9 @@ void CMainDlg::contextMenuEvent(QContextMenuEvent* event) {
     traceEntry->setCheckable(true);
     traceEntry->setChecked(RecordingWireTrace());
     traceEntry->setEnabled(session != nullptr);
+    QAction* stationEntry = nullptr;
+    if (services.showStation)
+        stationEntry = menu.addAction(QStringLiteral("&Station..."));
     QAction* about = nullptr;
     if (const QString text = StringResource(IDS_ABOUTBOX); !text.isEmpty()) {
         menu.addSeparator();
@@ -283,6 +293,8 @@ void CMainDlg::contextMenuEvent(QContextMenuEvent* event) {
         ShowEngineeringControls(!engineeringShown);
     else if (chosen == traceEntry)
         ToggleWireTrace();
+    else if (chosen && chosen == stationEntry)
+        services.showStation(this);
     else if (chosen && chosen == about)
         OnSysCommand(IDM_ABOUTBOX);
 }

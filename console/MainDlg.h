@@ -72,6 +72,11 @@ struct MainDlgServices {
     ISleeper* sleeper = nullptr;  // the worker's protocol pauses
     QString versionText;          // follows "Kestrel " in the caption
     std::function<void(QWidget* owner)> showAbout;
+    // Opens the station view ("Station..." of the window's menu); no entry without it.
+    std::function<void(QWidget* owner)> showStation;
+    // Why the program may not end now because of the station view ("" when it may):
+    // the window then stays, as it does during an update.
+    std::function<std::string()> stationKeepsOpen;
     // Where the worker's serial line comes from. Without it the worker gets the platform's line whose port
     // numbers map to devices through the settings file's [PORTS] section.
     LineFactory makeLine;

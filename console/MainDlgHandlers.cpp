@@ -20,7 +20,7 @@
 
 namespace {
 
-constexpr const char* kOpenFilter = "s,bin文件 (*.bin;*.s)|*.bin;*.s|所有文件 (*.*)|*.*||";
+constexpr const char* kOpenFilter = kUpdateFilesFilter;
 constexpr const char* kSaveMapFilter = "Bin文件(*.bin)|*.bin|所有文件(*.*)|*.*||";
 constexpr const char* kSaveInfoFilter = "文本文件(*.txt)|*.txt|所有文件(*.*)|*.*||";
 

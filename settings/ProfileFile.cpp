@@ -69,6 +69,20 @@ std::optional<std::string> ProfileFile::GetString(const std::string& section, co
     return std::nullopt;
 }
 
+std::vector<std::string> ProfileFile::Keys(const std::string& section) const {
+    std::vector<std::string> keys;
+    for (const auto& e : entries) {
+        if (!SameName(e.section, section))
+            continue;
+        bool seen = false;
+        for (const auto& k : keys)
+            seen = seen || SameName(k, e.key);
+        if (!seen)
+            keys.push_back(e.key);
+    }
+    return keys;
+}
+
 int ProfileFile::GetInt(const std::string& section, const std::string& key) const { return ReadInt(section, key).value; }
 
 ProfileFile::IntRead ProfileFile::ReadInt(const std::string& section, const std::string& key) const {

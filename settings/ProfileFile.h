@@ -26,6 +26,8 @@ public:
         bool readAsZero = false;
     };
     IntRead ReadInt(const std::string& section, const std::string& key) const;
+    // The keys of a section in the order of the file, each once (as first written).
+    std::vector<std::string> Keys(const std::string& section) const;
 
 private:
     struct Entry {

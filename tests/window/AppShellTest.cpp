@@ -101,6 +101,11 @@ TEST(StartUp, ARefusedStartIsShownInABoxAsWellAsOnStandardError) {
     EXPECT_EQ(fine.refusal, "");
     EXPECT_EQ(fine.lib, "/");
     EXPECT_EQ(fine.files, (QStringList{"code.s", "-odd name"}));
+    EXPECT_FALSE(fine.station);
+    const StartUpRequest station = Read({"kestrel", "code.s", "--station", "--results", "/tmp/../r.jsonl"});
+    EXPECT_TRUE(station.station);
+    EXPECT_EQ(station.results, "/r.jsonl");
+    EXPECT_EQ(station.files, (QStringList{"code.s"}));
 
     struct Case {
         std::vector<std::string> args;
@@ -109,6 +114,7 @@ TEST(StartUp, ARefusedStartIsShownInABoxAsWellAsOnStandardError) {
         {{"kestrel", "--lib", "/nonexistent"}, "/nonexistent does not exist"},
         {{"kestrel", "--bogus"}, "--bogus"},
         {{"kestrel", "code.s", "--lib"}, "--lib"},
+        {{"kestrel", "--results", "r.jsonl", "code.s"}, "--station"},  // a results file only a station writes
     };
     for (const auto& c : cases) {
         const StartUpRequest refused = Read(c.args);

@@ -1,4 +1,4 @@
-#include "cli/BoardNames.h"
+#include "engine/BoardNames.h"
 
 #include <algorithm>
 #include <cctype>
