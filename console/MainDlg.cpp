@@ -20,6 +20,7 @@
 #include "console/Resources.h"
 #include "settings/ProfileFile.h"
 #include "engine/SharedState.h"
+#include "widgets/ThreadWake.h"
 #include "engine/Session.h"
 #include "serial/LineFactory.h"
 #include "trace/TracePath.h"
@@ -75,7 +76,8 @@ void CMainDlg::OnInitDialog() {
     setup.onPost = services.onPost;
     // The session's events are taken up from this dialog's event loop; the call is
     // queued from whichever thread raised them.
-    setup.wake = [this] { QMetaObject::invokeMethod(this, [this] { DeliverWorkerReports(); }, Qt::QueuedConnection); };
+    reportsWake = new CThreadWake([this] { DeliverWorkerReports(); }, this);
+    setup.wake = [wake = reportsWake] { wake->Wake(); };
     session = std::make_unique<Session>(shared, std::move(setup));
     session->Start();  // returns once WorkerThreadId is published, so the first open is never dropped
 

@@ -95,6 +95,7 @@ struct MainDlgServices {
 // dismiss it. The dialog's thread never waits for the worker.
 class WireTrace;
 
+class CThreadWake;
 class CMainDlg : public QDialog {
 public:
     CMainDlg(SharedState& shared, MainDlgServices services, QWidget* parent = nullptr);
@@ -152,6 +153,7 @@ private:
     // change the image or the line under it can be pressed.
     void ShowRunState();
     void DeliverWorkerReports();
+    CThreadWake* reportsWake = nullptr;  // the session's "events wait", onto this thread
 
     // The operator's requests (MainDlgHandlers.cpp).
     void OnOpenFile();

@@ -31,6 +31,7 @@
 #include "console/MessageBoxes.h"
 #include "console/Resources.h"
 #include "engine/BoardLogWriter.h"
+#include "widgets/ThreadWake.h"
 #include "engine/BoardNames.h"
 #include "engine/ResultsFile.h"
 #include "engine/Session.h"
@@ -74,6 +75,8 @@ CStationView::CStationView(StationViewServices sv, QWidget* parent) : QDialog(pa
     setWindowTitle(QStringLiteral("Kestrel Station"));
     setWindowIcon(ApplicationIcon());
     setObjectName(QStringLiteral("station-view"));
+    stationWake = new CThreadWake([this] { TakeStationEvents(); }, this);
+    logWarningsWake = new CThreadWake([this] { TakeLogWarnings(); }, this);
     CreateControls();
     LoadSettings();
     BuildTiles();
@@ -83,10 +86,8 @@ CStationView::CStationView(StationViewServices sv, QWidget* parent) : QDialog(pa
     setup.lines = SerialLineFactory([](uint32_t) { return std::string(); });  // it never opens a line
     setup.sleeper = services.sleeper;
     setup.boxesWait = false;
-    setup.wake = [this] {
-        if (!loaderPosted.exchange(true))
-            QMetaObject::invokeMethod(this, [this] { TakeLoaderEvents(); }, Qt::QueuedConnection);
-    };
+    loaderWake = new CThreadWake([this] { TakeLoaderEvents(); }, this);
+    setup.wake = [wake = loaderWake] { wake->Wake(); };
     loader = std::make_unique<Session>(loaderShared, std::move(setup));
     if (services.library.SearchFolders().size() > 0) {
         StationLibrary(services.library, services.appFolder)(loaderShared);
@@ -544,8 +545,17 @@ void CStationView::OpenFilesNow(const QStringList& paths) {
     ShowRunState();
 }
 
+void CStationView::TakeLogWarnings() {
+    std::vector<std::string> taken;
+    {
+        std::lock_guard lock(logWarningsMutex);
+        taken.swap(logWarnings);
+    }
+    for (const std::string& warning : taken)
+        AddLog(warning);
+}
+
 void CStationView::TakeLoaderEvents() {
-    loaderPosted = false;
     while (loader) {
         auto e = loader->Next();
         if (!e)
@@ -726,7 +736,11 @@ bool CStationView::Start() {
     if (!outputs.logDir.empty()) {
         // The port logs are written off this thread; what fails is said here.
         logWriter = std::make_unique<BoardLogWriter>(outputs.logDir, [this](const std::string& warning) {
-            QMetaObject::invokeMethod(this, [this, warning] { AddLog(warning); }, Qt::QueuedConnection);
+            {
+                std::lock_guard lock(logWarningsMutex);
+                logWarnings.push_back(warning);
+            }
+            logWarningsWake->Wake();
         });
     }
     traced = !outputs.traceDir.empty();
@@ -747,12 +761,7 @@ bool CStationView::Start() {
     setup.sleeper = services.sleeper;
     setup.adapter = AdapterOf;
     // One queued call however many events wait: sixteen ports flashing post no flood.
-    auto posted = std::make_shared<std::atomic<bool>>(false);
-    stationPosted = posted;
-    setup.wake = [this, posted] {
-        if (!posted->exchange(true))
-            QMetaObject::invokeMethod(this, [this] { TakeStationEvents(); }, Qt::QueuedConnection);
-    };
+    setup.wake = [wake = stationWake] { wake->Wake(); };
     for (StationTile* t : tiles)
         t->Reset();
     AddLog("Station started: " + std::to_string(devices.size()) + (devices.size() == 1 ? " port" : " ports") + " armed.");
@@ -775,8 +784,6 @@ bool CStationView::BoardsUnderWay() const {
 }
 
 void CStationView::TakeStationEvents() {
-    if (stationPosted)
-        *stationPosted = false;
     bool ended = false;
     constexpr int kEventsAtOnce = 1000;
     int taken = 0;
@@ -819,9 +826,9 @@ void CStationView::TakeStationEvents() {
     Refresh();
     if (ended) {
         OnStationEnded();
-    } else if (taken == kEventsAtOnce && stationPosted && !stationPosted->exchange(true)) {
+    } else if (taken == kEventsAtOnce) {
         // The rest after the window has had its turn.
-        QMetaObject::invokeMethod(this, [this] { TakeStationEvents(); }, Qt::QueuedConnection);
+        stationWake->Wake();
     }
 }
 
@@ -829,7 +836,6 @@ void CStationView::OnStationEnded() {
     const CounterFigures total = station->Total();
     station.reset();  // every port's session has ended already
     results.reset();
-    stationPosted.reset();
     clock->stop();
     AddLog("Station stopped: " + DescribeCounters(total) + ".");
     totalLabel->setText(QString::fromStdString("Stopped. " + DescribeCounters(total)));

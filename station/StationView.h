@@ -9,6 +9,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -53,6 +54,7 @@ struct StationViewServices {
     std::function<std::vector<SerialPortInfo>()> findPorts;
 };
 
+class CThreadWake;
 class CStationView : public QDialog {
 public:
     explicit CStationView(StationViewServices services, QWidget* parent = nullptr);
@@ -114,7 +116,7 @@ private:
     // Loading the update files: a session of its own, with no line.
     SharedState loaderShared;
     std::unique_ptr<Session> loader;
-    std::atomic<bool> loaderPosted{false};
+    CThreadWake* loaderWake = nullptr;
     bool loading = false;
     bool loadRefused = false;
     std::vector<std::string> loadingFiles;
@@ -129,7 +131,12 @@ private:
     std::vector<std::string> stationNames;
     std::unique_ptr<BoardLogWriter> logWriter;  // the ports' logs, when there is a log folder
     bool traced = false;
-    std::shared_ptr<std::atomic<bool>> stationPosted;
+    CThreadWake* stationWake = nullptr;
+    // What the log writer's thread could not write, for the log here.
+    std::mutex logWarningsMutex;
+    std::vector<std::string> logWarnings;
+    CThreadWake* logWarningsWake = nullptr;
+    void TakeLogWarnings();
     bool closeWhenEnded = false;
     bool fitted = false;
     bool choiceNotKeptSaid = false;
