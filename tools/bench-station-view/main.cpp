@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/EventLoopTiming.h"
 #include "console/FileChooser.h"
 #include "console/MessageBoxes.h"
 #include "engine/Sleeper.h"
@@ -114,56 +115,6 @@ public:
         std::printf("message box: %s\n", text.c_str());
     }
     bool Ask(QWidget*, const std::string&, const std::string&) override { return false; }
-};
-
-// Times the delivery of every event (the outermost delivery only).
-class TimingApplication : public QApplication {
-public:
-    using QApplication::QApplication;
-    bool notify(QObject* receiver, QEvent* event) override {
-        if (depth++ > 0) {
-            const bool handled = QApplication::notify(receiver, event);
-            --depth;
-            return handled;
-        }
-        const auto start = Clock::now();
-        const bool handled = QApplication::notify(receiver, event);
-        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-        if (measuring && ms > longest) {
-            longest = ms;
-            longestType = event->type();
-        }
-        --depth;
-        return handled;
-    }
-    bool measuring = false;
-    double longest = 0;
-    int longestType = 0;
-
-private:
-    int depth = 0;
-};
-
-// A timer due every millisecond: the longest gap between its ticks is the longest
-// time the event loop could not answer.
-class TickGaps {
-public:
-    TickGaps() {
-        timer.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&timer, &QTimer::timeout, [this] {
-            const auto now = Clock::now();
-            if (ticks++ > 0)
-                longest = std::max(longest, std::chrono::duration<double, std::milli>(now - last).count());
-            last = now;
-        });
-        timer.start(1);
-    }
-    double longest = 0;
-    long ticks = 0;
-
-private:
-    QTimer timer;
-    Clock::time_point last;
 };
 
 double CpuSeconds(int who) {

@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "tools/EventLoopTiming.h"
 #include "console/FileChooser.h"
 #include "console/MainDlg.h"
 #include "console/MessageBoxes.h"
@@ -108,57 +109,6 @@ public:
         std::printf("question during the update: %s\n", text.c_str());
         return false;
     }
-};
-
-// Times the delivery of every event (the outermost delivery only: events sent while
-// handling one belong to it).
-class TimingApplication : public QApplication {
-public:
-    using QApplication::QApplication;
-    bool notify(QObject* receiver, QEvent* event) override {
-        if (depth++ > 0) {
-            const bool handled = QApplication::notify(receiver, event);
-            --depth;
-            return handled;
-        }
-        const auto start = Clock::now();
-        const bool handled = QApplication::notify(receiver, event);
-        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-        if (measuring && ms > longest) {
-            longest = ms;
-            longestType = event->type();
-        }
-        --depth;
-        return handled;
-    }
-    bool measuring = false;
-    double longest = 0;
-    int longestType = 0;
-
-private:
-    int depth = 0;
-};
-
-// A timer due every millisecond: the longest gap between its ticks is the longest
-// time the event loop could not answer.
-class TickGaps {
-public:
-    TickGaps() {
-        timer.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&timer, &QTimer::timeout, [this] {
-            const auto now = Clock::now();
-            if (ticks++ > 0)
-                longest = std::max(longest, std::chrono::duration<double, std::milli>(now - last).count());
-            last = now;
-        });
-        timer.start(1);
-    }
-    double longest = 0;
-    long ticks = 0;
-
-private:
-    QTimer timer;
-    Clock::time_point last;
 };
 
 }  // namespace
