@@ -108,7 +108,15 @@ std::string StationTracePath(const std::string& folder, const std::string& name,
 std::function<std::shared_ptr<WireTrace>(size_t, unsigned, std::string&)> StationTraces(
     const std::string& folder, const std::vector<std::string>& names, const std::vector<std::string>& outputsInputs) {
     return [folder, names, outputsInputs](size_t port, unsigned board, std::string& why) {
-        const std::string path = StationTracePath(folder, names.at(port), board);
+        // Boards are numbered from 1 in every run: a trace an earlier run left under
+        // this board's name is named by that run's records, and is kept; this board's
+        // goes beside it (NAME.K-2.trace, NAME.K-3.trace, ...).
+        std::string path = StationTracePath(folder, names.at(port), board);
+        std::error_code ec;
+        for (unsigned n = 2; fs::exists(fs::symlink_status(path, ec)) && n < 10000; ++n)
+            path = (fs::path(folder) /
+                    BoardFileName(names.at(port), "." + std::to_string(board) + "-" + std::to_string(n) + ".trace"))
+                       .string();
         why = TracePathProblem(path, outputsInputs);
         std::shared_ptr<WireTrace> trace;
         if (why.empty())

@@ -47,7 +47,8 @@ AdapterFacts AdapterOf(const std::string& device);
 
 // How each port's session finds the library files.
 std::function<void(SharedState&)> StationLibrary(const LibraryPaths& library, const std::string& appFolder);
-// A wire trace per board in `folder` (NAME.K.trace), under the rules of any trace.
+// A wire trace per board in `folder` (NAME.K.trace), under the rules of any trace; a
+// file an earlier run left under that name is never written over (NAME.K-2.trace).
 std::function<std::shared_ptr<WireTrace>(size_t, unsigned, std::string&)> StationTraces(
     const std::string& folder, const std::vector<std::string>& names, const std::vector<std::string>& outputsInputs);
 // The path of a board's wire trace in `folder`.

@@ -19,8 +19,10 @@
 #include "engine/ResultsFile.h"
 #include "engine/RunRecord.h"
 #include "engine/StationCounters.h"
+#include "engine/StationPlan.h"
 #include "protocol/WireProtocol.h"
 #include "tests/support/JsonReader.h"
+#include "trace/WireTrace.h"
 
 namespace {
 
@@ -284,3 +286,27 @@ TEST(StationCounters, PerPortAndInTotal) {
 }
 
 }  // namespace
+
+TEST(StationTraces, AnEarlierRunsTracesAreKeptAndEachBoardGetsANewOne) {
+    Folder f;
+    const std::string first = StationTracePath(f.path.string(), "ttyUSB0", 1);
+    std::string why;
+    {
+        auto earlier = WireTrace::Create(first, why);
+        ASSERT_TRUE(earlier) << why;
+        earlier->Note("the board an earlier run's record names");
+    }
+    auto read = [](const std::string& path) {
+        std::ifstream in(path);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    const std::string before = read(first);
+    const auto traces = StationTraces(f.path.string(), {"ttyUSB0"}, {});
+    const auto a = traces(0, 1, why);
+    ASSERT_TRUE(a) << why;
+    const auto b = traces(0, 1, why);
+    ASSERT_TRUE(b) << why;
+    EXPECT_NE(a->Path(), first);
+    EXPECT_NE(b->Path(), a->Path());
+    EXPECT_EQ(read(first), before);
+}
