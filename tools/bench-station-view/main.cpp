@@ -27,49 +27,18 @@
 #include <vector>
 
 #include "tools/EventLoopTiming.h"
+#include "tools/SpawnProcess.h"
 #include "console/FileChooser.h"
 #include "console/MessageBoxes.h"
 #include "engine/Sleeper.h"
 #include "station/StationTile.h"
 #include "station/StationView.h"
 
-extern char** environ;
-
 namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 constexpr int kPorts = 16;
-
-double MonotonicMs() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return now.tv_sec * 1e3 + now.tv_nsec / 1e6;
-}
-
-pid_t Spawn(const std::vector<std::string>& args, int stdoutFd, int stderrFd, const std::vector<std::string>& env = {}) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (stdoutFd >= 0)
-        posix_spawn_file_actions_adddup2(&actions, stdoutFd, STDOUT_FILENO);
-    if (stderrFd >= 0)
-        posix_spawn_file_actions_adddup2(&actions, stderrFd, STDERR_FILENO);
-    std::vector<std::string> all = args, environment = env;
-    std::vector<char*> argv, envp;
-    for (auto& a : all)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    for (char** e = environ; *e; ++e)
-        environment.emplace_back(*e);
-    for (auto& e : environment)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0)
-        pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
 
 // A library folder whose [PORTS] are these devices, and a [STATION] section.
 std::string ScratchLibrary(const std::string& bin, const fs::path& folder, const std::vector<std::string>& devices,
@@ -90,7 +59,7 @@ double StartupMs(const std::string& bin, const std::string& lib) {
     if (pipe(pipeFd) != 0)
         return -1;
     const double start = MonotonicMs();
-    const pid_t pid = Spawn({bin + "/kestrel", "--station", "--lib", lib}, -1, pipeFd[1], {"KESTREL_STARTUP_REPORT=1"});
+    const pid_t pid = SpawnProcessWith({bin + "/kestrel", "--station", "--lib", lib}, -1, pipeFd[1], {"KESTREL_STARTUP_REPORT=1"});
     close(pipeFd[1]);
     std::string text;
     char c;
@@ -208,7 +177,7 @@ int main(int argc, char** argv) {
         const int devnull = open("/dev/null", O_WRONLY);
         for (int i = 0; i < kPorts; ++i) {
             const std::string link = (work / ("line" + std::to_string(i + 1))).string();
-            boards.push_back(Spawn({bin + "/kestrel-board-sim", "--crystal", "27M", "--boards", "1", "--off", "1",
+            boards.push_back(SpawnProcessWith({bin + "/kestrel-board-sim", "--crystal", "27M", "--boards", "1", "--off", "1",
                                     "--link", link, "--flash", (work / ("flash" + std::to_string(i + 1))).string()},
                                    devnull, devnull));
             links.push_back(link);

@@ -23,48 +23,17 @@
 #include <vector>
 
 #include "tools/EventLoopTiming.h"
+#include "tools/SpawnProcess.h"
 #include "console/FileChooser.h"
 #include "console/MainDlg.h"
 #include "console/MessageBoxes.h"
 #include "engine/SharedState.h"
 #include "engine/Sleeper.h"
 
-extern char** environ;
-
 namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-double MonotonicMs() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return now.tv_sec * 1e3 + now.tv_nsec / 1e6;
-}
-
-pid_t Spawn(const std::vector<std::string>& args, int stdoutFd, int stderrFd, const std::vector<std::string>& env = {}) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (stdoutFd >= 0)
-        posix_spawn_file_actions_adddup2(&actions, stdoutFd, STDOUT_FILENO);
-    if (stderrFd >= 0)
-        posix_spawn_file_actions_adddup2(&actions, stderrFd, STDERR_FILENO);
-    std::vector<std::string> all = args, environment = env;
-    std::vector<char*> argv, envp;
-    for (auto& a : all)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    for (char** e = environ; *e; ++e)
-        environment.emplace_back(*e);
-    for (auto& e : environment)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0)
-        pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
 
 // A library folder whose com1 is the given device.
 std::string ScratchLibrary(const std::string& bin, const fs::path& work, const std::string& device, int crystal) {
@@ -81,7 +50,7 @@ double StartupMs(const std::string& bin, const std::string& lib) {
     if (pipe(pipeFd) != 0)
         return -1;
     const double start = MonotonicMs();
-    const pid_t pid = Spawn({bin + "/kestrel", "--lib", lib}, -1, pipeFd[1], {"KESTREL_STARTUP_REPORT=1"});
+    const pid_t pid = SpawnProcessWith({bin + "/kestrel", "--lib", lib}, -1, pipeFd[1], {"KESTREL_STARTUP_REPORT=1"});
     close(pipeFd[1]);
     std::string text;
     char c;
@@ -142,7 +111,7 @@ int main(int argc, char** argv) {
     if (pipe(boardOut) != 0)
         return 1;
     const int devnull = open("/dev/null", O_WRONLY);
-    const pid_t board = Spawn({bin + "/kestrel-board-sim", "--crystal", "27M", "--once", "--flash",
+    const pid_t board = SpawnProcessWith({bin + "/kestrel-board-sim", "--crystal", "27M", "--once", "--flash",
                                (work / "flash.bin").string()},
                               boardOut[1], devnull);
     close(boardOut[1]);
