@@ -44,31 +44,6 @@ std::string ScratchLibrary(const std::string& bin, const fs::path& work, const s
     return (work / "Lib").string();
 }
 
-// Starts kestrel, reads when it first painted its window, ends it.
-double StartupMs(const std::string& bin, const std::string& lib) {
-    int pipeFd[2];
-    if (pipe(pipeFd) != 0)
-        return -1;
-    const double start = MonotonicMs();
-    const pid_t pid = SpawnProcessWith({bin + "/kestrel", "--lib", lib}, -1, pipeFd[1], {"KESTREL_STARTUP_REPORT=1"});
-    close(pipeFd[1]);
-    std::string text;
-    char c;
-    double painted = -1;
-    while (read(pipeFd[0], &c, 1) == 1) {
-        text += c;
-        const auto at = text.find("first paint at monotonic ");
-        if (c == '\n' && at != std::string::npos) {
-            painted = std::stod(text.substr(at + 25));
-            break;
-        }
-    }
-    close(pipeFd[0]);
-    kill(pid, SIGTERM);
-    waitpid(pid, nullptr, 0);
-    return painted < 0 ? -1 : painted - start;
-}
-
 class NoBoxes : public IMessageBoxes {
 public:
     void Show(QWidget*, const std::string& text, const std::string&, BoxIcon) override {
@@ -97,7 +72,7 @@ int main(int argc, char** argv) {
     const std::string startupLib = ScratchLibrary(bin, work / "startup", name, 4);
     std::vector<double> runs;
     for (int i = 0; i < 11; ++i)
-        runs.push_back(StartupMs(bin, startupLib));
+        runs.push_back(StartupMs({bin + "/kestrel", "--lib", startupLib}));
     close(master);
     const double first = runs.front();
     std::vector<double> warm(runs.begin() + 1, runs.end());
