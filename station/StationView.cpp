@@ -533,9 +533,7 @@ void CStationView::OpenFilesNow(const QStringList& paths) {
         Say(why);
         return;
     }
-    AddLog("----Include Files:");
-    for (const std::string& f : chosen)
-        AddLog(f);
+    // The loading session logs the files it is given, as the main window's does.
     loadingFiles = chosen;
     loadRefused = false;
     loading = true;

@@ -47,6 +47,12 @@ protected:
     void LoadSamples() {
         view->OpenFiles({QString::fromStdString(Sample("code.s")), QString::fromStdString(Sample("FONT.bin"))});
         ASSERT_TRUE(WaitForUi([&] { return view->FilesReady(); })) << "the update files were not loaded";
+        // The files are listed once in the log, as the loading took them.
+        const QListWidget* log = view->findChild<QListWidget*>("log");
+        int listed = 0;
+        for (int i = 0; i < log->count(); ++i)
+            listed += log->item(i)->text() == QStringLiteral("----Include Files:");
+        EXPECT_EQ(listed, 1);
     }
     QLineEdit* Edit(const char* name) const { return view->findChild<QLineEdit*>(QString::fromLatin1(name)); }
     // The operator types into a box and moves on.
